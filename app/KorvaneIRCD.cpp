@@ -1,4 +1,6 @@
-int main()
+#include "server/core/AppMain.h"
+
+int main(int argc, char** argv)
 {
-    return 0;
+    return Main(argc, argv);
 }

@@ -95,3 +95,9 @@ std::string_view TrimSpaces(std::string_view Text)
     while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
     return Text;
 }
+
+std::string_view TrimRight(std::string_view Text)
+{
+    while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
+    return Text;
+}

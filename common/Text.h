@@ -21,3 +21,5 @@ long long WholeValue(std::string_view Text);
 
 // Removes leading and trailing spaces.
 std::string_view TrimSpaces(std::string_view Text);
+// Removes trailing spaces only.
+std::string_view TrimRight(std::string_view Text);

@@ -96,6 +96,8 @@ public:
     // called by the connection's join and leave operations.
     void AddUser(IRCConnection* Conn);
     void RemoveUser(IRCConnection* Conn);
+    // State 0, one open channel less, out of the server's name index. Saving is the caller's.
+    void CloseChannel();
 
 private:
     std::array<int, 15> ModeFlags{}; // by mode number 1..14; -1 set, 0 unset

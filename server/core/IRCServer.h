@@ -92,6 +92,8 @@ public:
 
     // Address the listener binds; empty means every local address.
     std::string ListenAddress;
+    // Another server holds the database of this program directory: this one must not run.
+    bool DataBaseLocked = false;
 
     void Start();
     void ReGenerateLoginFile();

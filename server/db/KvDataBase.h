@@ -16,4 +16,5 @@ public:
     std::string ReadValue(std::int32_t, int) { return ""; }
     std::int32_t WriteValue(std::int32_t, int, std::string_view) { return 0; }
     bool Sync() { return true; }
+    bool IsLocked() const { return false; }
 };
