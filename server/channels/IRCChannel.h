@@ -13,6 +13,7 @@
 
 class IRCConnection;
 class IRCServer;
+class IRCChannel;
 
 // A ban (channel ban or G-line): a fixed record of 308 bytes when stored.
 struct BanEntry {

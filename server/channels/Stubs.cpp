@@ -1,0 +1,34 @@
+// Channel commands not written yet.
+#include "server/channels/IRCChannel.h"
+#include "server/core/IRCServer.h"
+#include "server/irc/IRCConnection.h"
+
+void IRCChannel::SendModelist(IRCConnection&) {}
+std::string IRCChannel::GetModelist(bool) const { return ""; }
+bool IRCChannel::IsBanned(const IRCConnection&) const { return false; }
+void IRCChannel::SendBannlist(IRCConnection&) {}
+void IRCChannel::SetMode(std::string_view, bool, IRCConnection&, std::string_view) {}
+void IRCChannel::AddToModeBuffer(IRCConnection&, std::string_view, bool, std::string_view, std::string_view, bool) {}
+void IRCChannel::SendModeBuffer(IRCConnection&, std::string_view, bool) {}
+std::string IRCConnection::GetSignedNick(const IRCChannel&, const IRCConnection&) const { return Nick; }
+IRCChannel* IRCConnection::GetChannel(std::string_view) const { return nullptr; }
+std::string IRCConnection::GetChannelListString(bool) const { return ""; }
+std::string IRCConnection::GetHModeCHar(std::string_view) const { return ""; }
+bool IRCConnection::SetUserMode(std::string_view, bool, std::string_view) { return false; }
+void IRCConnection::SetGlobalChanState(int, std::string_view) {}
+void IRCConnection::SetOp(std::string_view, std::string_view) {}
+bool IRCConnection::CheckRang(const IRCChannel&, int, bool) { return false; }
+void IRCConnection::ReloadChanValues() {}
+void IRCConnection::KickMe(std::string_view) {}
+int IRCConnection::EnterChannel(IRCChannel&) { return -1; }
+void IRCConnection::LeaveChannelSlot(int) {}
+void IRCConnection::JoinChannel(std::string_view, std::string_view) {}
+void IRCConnection::PartChannel(std::string_view) {}
+void IRCConnection::SendNames(int, bool) {}
+void IRCConnection::ListChannels(std::string_view) {}
+void IRCConnection::ModeCommand(const std::vector<std::string>&, int) {}
+void IRCConnection::TopicCommand(std::string_view, std::string_view) {}
+void IRCConnection::KickCommand(std::string_view, std::string_view, std::string_view) {}
+void IRCConnection::SendChatMessage(std::string_view, std::string_view, std::string_view) {}
+std::string IRCServer::LoadRankValues(const std::string&) { return ""; }
+std::uint8_t IRCServer::GetRankSkills(int, int) const { return 0; }

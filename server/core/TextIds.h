@@ -1,0 +1,30 @@
+#pragma once
+// Placeholder names until the language module lands.
+constexpr int TextWelcome = 1;
+constexpr int TextYourHost = 2;
+constexpr int TextCreated = 3;
+constexpr int TextUserCount = 4;
+constexpr int TextChannelCount = 5;
+constexpr int TextMotdStart = 6;
+constexpr int TextMotdEnd = 7;
+constexpr int TextNoMotd = 8;
+constexpr int TextUnknownCommand = 9;
+constexpr int TextQuitPeerClosed = 14;
+constexpr int TextQuitDefault = 15;
+constexpr int TextQuitTimeout = 16;
+constexpr int TextQuitError = 17;
+constexpr int TextNickInUse = 18;
+constexpr int TextQuitFlooding = 20;
+constexpr int TextNoSuchChannel = 26;
+constexpr int TextWrongPassword = 28;
+constexpr int TextPasswordNeeded = 29;
+constexpr int TextSupported = 42;
+constexpr int TextBadNick = 52;
+constexpr int TextQuitNickTaken = 53;
+constexpr int TextGuestNick = 54;
+constexpr int TextLanguageSet = 56;
+constexpr int TextLanguageList = 57;
+constexpr int TextClosingLink = 70;
+constexpr int TextGLinedNotice = 94;
+constexpr int TextGLinedReason = 95;
+constexpr int TextTooManyClones = 117;
