@@ -96,7 +96,8 @@ void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slo
 
 // ---- TestServer -----------------------------------------------------------------------------
 
-TestServer::TestServer(const std::map<int, std::string>& Slots) : Directory(std::make_unique<TestDir>())
+TestServer::TestServer(const std::map<int, std::string>& Slots, int RequestedPort)
+    : Directory(std::make_unique<TestDir>()), Requested(RequestedPort)
 {
     WriteSettings(Directory->Path(), Slots);
     Start();
@@ -112,7 +113,7 @@ void TestServer::Start()
     const std::string loginPath = Directory->File("Login.dat");
     std::error_code ec;
     fs::remove(loginPath, ec);
-    const std::string port = std::to_string(PickPort());
+    const std::string port = std::to_string(Requested > 0 ? Requested : PickPort());
     const std::string out = Directory->File("server.out");
     Pid = fork();
     if (Pid == 0) {

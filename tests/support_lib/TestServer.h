@@ -33,7 +33,8 @@ void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slo
 // The real KorvaneIRCD binary, started with --dir, --port and --no-tray.
 class TestServer {
 public:
-    explicit TestServer(const std::map<int, std::string>& Slots = {});
+    // RequestedPort is passed with --port; 0 picks a random one.
+    explicit TestServer(const std::map<int, std::string>& Slots = {}, int RequestedPort = 0);
     ~TestServer(); // SIGTERM, then waits
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<TestDir> Directory;
     int Pid = -1;
     int ServerPort = 0;
+    int Requested = 0;
 };
 
 class TestClient {
