@@ -48,8 +48,8 @@ TEST_F(Registration, WelcomeBurstIsExact)
     EXPECT_EQ(ann.ExpectNext(" 005 "), head + "005 Ann WATCH=120 MODES=8 CHANTYPES=#& PREFIX=(yxqaohv)~&*!@%+ "
                                               "CHANMODES=b,k,psnim NETWORK=Korvane CASEMAPPING=ascii :" +
                                               Text(TextSupported));
-    EXPECT_EQ(ann.ExpectNext(" 251 "), head + "251 Ann :" + Text(TextUserCount, "1"));
-    EXPECT_EQ(ann.ExpectNext(" 254 "), head + "254 Ann 0 :" + Text(TextChannelCount, "0"));
+    EXPECT_EQ(ann.ExpectNext(" 251 "), head + "251 Ann :" + Text(TextUsersOnline, "1"));
+    EXPECT_EQ(ann.ExpectNext(" 254 "), head + "254 Ann 0 :" + Text(TextChannelsFormed, "0"));
     EXPECT_EQ(ann.ExpectNext(" 375 "), head + "375 Ann :" + Text(TextMotdStart, name));
     // The fixture MOTD has two lines and no final line break.
     EXPECT_EQ(ann.ExpectNext(" 372 "), head + "372 Ann :-" + Server.Dir().Read("MOTD.txt").substr(0, Server.Dir().Read("MOTD.txt").find("\r\n")));
@@ -164,7 +164,7 @@ TEST(RegistrationPassword, PasswordPaths)
         TestClient ann(server.Port());
         ann.Send("NICK Ann");
         ann.Send("USER ann 0 * :Ann");
-        ann.ExpectNext("NOTICE AUTH :*** " + Text(TextPasswordNeeded));
+        ann.ExpectNext("NOTICE AUTH :*** " + Text(TextPasswordRequired));
         ann.Send("PASS s3cret");
         ann.Expect("PING :");
         ann.Send("PASS wrong"); // ignored once the password is accepted
@@ -174,7 +174,7 @@ TEST(RegistrationPassword, PasswordPaths)
     {
         TestClient bob(server.Port());
         bob.Send("PASS S3CRET"); // case matters
-        bob.Expect("NOTICE AUTH :*** " + Text(TextWrongPassword));
+        bob.Expect("NOTICE AUTH :*** " + Text(TextWrongServerPassword));
         bob.Expect("ERROR :" + Text(TextClosingLink));
         EXPECT_TRUE(bob.WaitClosed());
     }
