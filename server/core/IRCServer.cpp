@@ -85,6 +85,7 @@ IRCServer::IRCServer()
     StartDate = Now();
     ReadSettings();
     ircSock.OnConnectionRequest = [this] { ircSock_ConnectionRequest(); };
+    SmtpClient.OnError = [this](const std::string&) { SmtpClient_Error(); };
 }
 
 IRCServer::~IRCServer()

@@ -51,7 +51,7 @@ TEST_F(Limits, MalformedInputNeverHurtsTheServer)
     const std::string inputs[] = {
         "\r\n",
         "\r\r\r\n",
-        std::string("\0\x01\x02\x03\xff\xfe binary\r\n", 18),
+        std::string("\0\x01\x02\x03\xff\xfe binary\r\n", sizeof("\0\x01\x02\x03\xff\xfe binary\r\n") - 1),
         ":\r\n",
         ": : : :\r\n",
         ":prefix.only\r\n",
