@@ -167,10 +167,8 @@ bool KvDataBase::OpenDataBase(const std::string& Path)
             if (busy) return RefuseOpen(OpenFailure::InUse, "database is in use by another server: " + Path);
             return RefuseOpen(OpenFailure::CannotOpen, "cannot lock " + Path + ": " + why);
         }
-        struct stat opened {
-        };
-        struct stat named {
-        };
+        struct stat opened = {};
+        struct stat named = {};
         if (fstat(fd, &opened) != 0) {
             const std::string why = SystemError();
             close(fd);
@@ -287,8 +285,7 @@ bool KvDataBase::ReadAt(std::int32_t Pos, std::int32_t Length, std::string& Out)
             return false;
         }
         if (n == 0) {
-            struct stat info {
-            };
+            struct stat info = {};
             const std::string size = fstat(FileNum, &info) == 0 ? DecimalText(info.st_size) : "?";
             Fail("read of " + DecimalText(Length) + " bytes at position " + DecimalText(Pos) +
                  " failed: the file ends after " + size + " bytes");
@@ -330,15 +327,18 @@ bool KvDataBase::WriteFieldAt(std::int32_t Pos, std::string_view Text)
 void KvDataBase::AfterWrite(std::int32_t Pos, std::int32_t Length)
 {
     if (Length < 1 || Pos < FirstBlock) return;
-    const std::int32_t last = Pos + Length - 1;
-    for (std::int32_t block = BlockStart(Pos); block <= BlockStart(last); block += BlockSize) {
+    // Writes are at most a line long, so they touch one block or two neighbours.
+    const std::int32_t last = Pos + (Length - 1);
+    const std::int32_t touched[2] = {BlockStart(Pos), BlockStart(last)};
+    for (int i = 0; i < (touched[0] == touched[1] ? 1 : 2); ++i) {
+        const std::int32_t block = touched[i];
         if (block >= ChanIndexBlock && block < FreeScanFrom) FreeScanFrom = block;
         const auto found = IndexOfBlock.find(block);
         if (found == IndexOfBlock.end()) continue;
         IndexCache& index = *found->second.Cache;
         const std::int32_t ordinal = found->second.Ordinal;
         const std::int32_t firstLine = (std::max(Pos, block) - block) / LineSize;
-        const std::int32_t lastLine = (std::min(last, block + BlockSize - 1) - block) / LineSize;
+        const std::int32_t lastLine = std::min(last - block, BlockSize - 1) / LineSize;
         if (firstLine == 0) {
             // The link to the next block may have changed: read the chain again.
             LoadIndex(index);
@@ -521,7 +521,7 @@ std::int32_t KvDataBase::GetNextFreeLine()
 {
     OperationScope scope(*this, "GetNextFreeLine");
     if (State != 1) return 0;
-    for (std::int32_t p = std::max(ChanIndexBlock, FreeScanFrom); p + LineSize <= KnownLength;
+    for (std::int32_t p = std::max(ChanIndexBlock, FreeScanFrom); p <= KnownLength - LineSize;
          p += BlockSize) {
         std::string header;
         if (!ReadAt(p, LineSize, header)) return 0;
@@ -531,6 +531,7 @@ std::int32_t KvDataBase::GetNextFreeLine()
             for (std::int32_t line = 1; line < LinesPerBlock; ++line)
                 if (!IsInUse(block[static_cast<std::size_t>(line * LineSize)])) return p + line * LineSize;
         }
+        if (p > std::numeric_limits<std::int32_t>::max() - BlockSize) break;
         if (FreeScanFrom == p) FreeScanFrom = p + BlockSize;
     }
     const std::int32_t block = NewBlock(ChanIndexBlock, 0, DataTitle);
