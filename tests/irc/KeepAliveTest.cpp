@@ -77,7 +77,7 @@ TEST(FloodLimit, LinesCloserThan1500msCountUp)
     };
     for (const FloodCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        InProcessServer server({{Slot::AutoFloodKill, "1"}});
+        InProcessServer server({{GlobalSlot::AutoFloodKill, "1"}});
         TestClient ann = server.RegisteredClient("Ann");
         server.Advance(2000);
         ann.Send("PING :reset");

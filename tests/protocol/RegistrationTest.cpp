@@ -159,7 +159,7 @@ TEST_F(Registration, LanguageAndMyIp)
 
 TEST(RegistrationPassword, PasswordPaths)
 {
-    TestServer server({{Slot::ServerPassword, "s3cret"}});
+    TestServer server({{GlobalSlot::ServerPassword, "s3cret"}});
     {
         TestClient ann(server.Port());
         ann.Send("NICK Ann");
