@@ -10,10 +10,3 @@ void IRCConnection::MS_Recv(bool) {}
 void CS_Register(IRCConnection&, std::string_view, std::string_view) {}
 void CS_SetOwner(IRCConnection&, std::string_view, std::string_view) {}
 void ServerValues(IRCConnection&, std::string_view, std::string_view, bool) {}
-void IRCConnection::ChangePassword(std::string_view, std::string_view) {}
-void IRCConnection::RetrPassword(std::string_view) {}
-void IRCConnection::CheckIfNickIsREged(std::string_view) {}
-bool IRCConnection::IfUserIsRegisterAble(std::string_view) { return false; }
-void IRCConnection::NS_Drop(std::string_view) {}
-void IRCConnection::NS_Identify(std::string_view) {}
-void NS_Register(IRCConnection&, std::string_view, std::string_view) {}
