@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 
 InProcessServer::InProcessServer(const std::map<int, std::string>& Slots)
@@ -42,6 +43,16 @@ void InProcessServer::Advance(std::int64_t Ms)
     Clock.Advance(Ms);
     RunDueTimers();
     Pump();
+}
+
+bool InProcessServer::PumpUntil(const std::function<bool()>& Condition, int TimeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (!Condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        EventLoop::Get().RunOnce(1);
+    }
+    return true;
 }
 
 TestClient InProcessServer::Client()

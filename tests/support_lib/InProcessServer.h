@@ -6,6 +6,7 @@
 #include "common/Clock.h"
 #include "support_lib/TestServer.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ public:
     void Pump();
     // Moves the clock, runs what became due and lets the loop deliver it.
     void Advance(std::int64_t Ms);
+    // Runs the loop until Condition holds (at most TimeoutMs of real time); whether it held.
+    bool PumpUntil(const std::function<bool()>& Condition, int TimeoutMs = 2000);
     TestClient Client();
     TestClient RegisteredClient(std::string_view Nick);
 };
