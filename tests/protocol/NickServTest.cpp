@@ -313,4 +313,28 @@ TEST_F(NickServ, RegistrationSurvivesRestart)
     ExpectNotice(ann, "Ann", Text(TextNickAlreadyRegistered));
 }
 
+TEST(NickServLog, PasswordsAndTheLoginKeyNeverReachTheLog)
+{
+    TestServer server({{Slot::Logging, "4"}}); // every received line is logged
+    const std::string key = server.LoginLine(2);
+    TestClient ann = Registered("Ann", server.Port());
+    const std::string commands[] = {
+        "NS register Pw4Register ann@example.org",
+        "NS identify Pw4Identify",
+        "IDENT Pw4Ident",
+        "NS setpass Pw4Register Pw4Setpass",
+        "REREG Pw4Setpass Pw4Rereg",
+        "PRIVMSG NickServ :identify Pw4Privmsg",
+        "NS identify " + key,
+    };
+    for (const std::string& command : commands)
+        ann.Send(command);
+    ann.Sync();
+    server.Stop();
+    const std::string log = server.Dir().Read("KorvaneIRCD.log");
+    EXPECT_NE(log.find("NS register"), std::string::npos) << "nothing was logged";
+    for (const char* secret : {"Pw4", key.c_str()})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+}
+
 } // namespace
