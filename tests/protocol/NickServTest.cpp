@@ -315,7 +315,7 @@ TEST_F(NickServ, RegistrationSurvivesRestart)
 
 TEST(NickServLog, PasswordsAndTheLoginKeyNeverReachTheLog)
 {
-    TestServer server({{Slot::Logging, "4"}}); // every received line is logged
+    TestServer server({{GlobalSlot::Logging, "4"}}); // every received line is logged
     const std::string key = server.LoginLine(2);
     TestClient ann = Registered("Ann", server.Port());
     const std::string commands[] = {

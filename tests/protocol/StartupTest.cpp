@@ -70,7 +70,7 @@ TEST(Startup, SecondServerOnTheSameDirectoryRefusesToRun)
 
 TEST(Startup, SigtermEndsInOrderAndLogsCloses)
 {
-    TestServer server({{Slot::Logging, "1"}});
+    TestServer server({{GlobalSlot::Logging, "1"}});
     TestClient ann = Registered("Ann", server.Port());
     EXPECT_EQ(server.Stop(), 0);
     EXPECT_TRUE(ann.WaitClosed());

@@ -194,7 +194,7 @@ protected:
         return message;
     }
 
-    InProcessServer Server{{{Slot::SmtpServer, "127.0.0.1"}, {Slot::SmtpFrom, std::string(Sender)}}};
+    InProcessServer Server{{{GlobalSlot::SmtpServer, "127.0.0.1"}, {GlobalSlot::FromAdress, std::string(Sender)}}};
     FakeRelay Relay{Server};
 };
 

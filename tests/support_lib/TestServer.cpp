@@ -89,7 +89,7 @@ void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slo
 {
     if (Slots.empty()) return;
     KvDataBase db;
-    ASSERT_TRUE(db.OpenDataBase(Dir + "/KorvaneIRCD.kdb"));
+    ASSERT_TRUE(db.OpenDataBase(Dir + "/KorvaneIRCD.kdb")) << db.OpenFailureText;
     for (const auto& [slot, value] : Slots) db.SetGlobalVal(slot, value);
     db.CloseDataBase();
 }
