@@ -10,7 +10,6 @@
 #include "server/core/TextIds.h"
 #include "server/irc/IRCConnection.h"
 
-#include <algorithm>
 #include <span>
 
 namespace {
@@ -145,27 +144,39 @@ void SendServiceNotice(std::string_view Service, std::string_view Text, IRCConne
 
 std::string HideSecrets(std::string_view Line)
 {
-    constexpr std::string_view hidden = " <hidden>";
-    // The end of the word that starts at From: the next space, or the end of the line.
-    const auto wordEnd = [Line](std::size_t From) {
-        return From > Line.size() ? Line.size() : std::min(Line.find(' ', From), Line.size());
+    std::string_view rest = Line;
+    // Takes the next word off the front of rest.
+    const auto nextWord = [&rest] {
+        const std::size_t space = rest.find(' ');
+        const std::string_view word = rest.substr(0, space);
+        rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+        return word;
     };
-    const std::size_t commandEnd = wordEnd(0);
-    const std::string command = LowerCase(Line.substr(0, commandEnd));
-    // Words that carry a password themselves.
-    if (command == "pass" || command == "reg" || command == "ident" || command == "rereg")
-        return std::string(Line.substr(0, commandEnd)).append(commandEnd < Line.size() ? hidden : "");
-    // Everything said to NickServ: its command word stays readable, the rest is hidden.
-    std::size_t serviceEnd = commandEnd;
-    if (command == "privmsg" || command == "notice") {
-        const std::size_t targetStart = std::min(commandEnd + 1, Line.size());
-        serviceEnd = wordEnd(targetStart);
-        if (!EqualsNoCase(Line.substr(targetStart, serviceEnd - targetStart), "nickserv"))
-            return std::string(Line);
-    } else if (command != "ns" && command != "nickserv") {
-        return std::string(Line);
+    // The next word of the text for a service, without the colon that may introduce the text.
+    const auto nextServiceWord = [&nextWord] {
+        std::string_view word = nextWord();
+        if (!word.empty() && word.front() == ':') word.remove_prefix(1);
+        return LowerCase(word);
+    };
+    // What is left in rest is the secret.
+    const auto hideRest = [&rest, Line] {
+        if (rest.empty()) return std::string(Line);
+        return std::string(Line.substr(0, Line.size() - rest.size() - 1)).append(" <hidden>");
+    };
+
+    const std::string command = LowerCase(nextWord());
+    if (command == "pass" || command == "reg" || command == "ident" || command == "rereg") return hideRest();
+    std::string service = command == "ns" ? "nickserv" : command == "os" ? "operserv" : command;
+    if (command == "privmsg" || command == "notice") service = LowerCase(nextWord());
+    // Every NickServ command but help carries a password; only its command word stays readable.
+    if (service == "nickserv") {
+        nextServiceWord();
+        return hideRest();
     }
-    const std::size_t keep = wordEnd(serviceEnd + 1);
-    if (keep >= Line.size()) return std::string(Line);
-    return std::string(Line.substr(0, keep)).append(hidden);
+    // The server password, set through OperServ.
+    if (service == "operserv" && nextServiceWord() == "values" && nextServiceWord() == "set") {
+        const std::string key = nextServiceWord();
+        if (key == "pass" || key == "password") return hideRest();
+    }
+    return std::string(Line);
 }

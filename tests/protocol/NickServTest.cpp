@@ -325,6 +325,7 @@ TEST(NickServLog, PasswordsAndTheLoginKeyNeverReachTheLog)
         "NS setpass Pw4Register Pw4Setpass",
         "REREG Pw4Setpass Pw4Rereg",
         "PRIVMSG NickServ :identify Pw4Privmsg",
+        "OS values set pass Pw4Server",
         "NS identify " + key,
     };
     for (const std::string& command : commands)

@@ -62,12 +62,17 @@ const LogCase LogCases[] = {
     {"reg secret ann@example.org", "reg <hidden>"},
     {"REREG old new", "REREG <hidden>"},
     {"PASS serverpassword", "PASS <hidden>"},
+    {"OS values set pass newpassword", "OS values set pass <hidden>"},
+    {"PRIVMSG OperServ :VALUES SET Password new one", "PRIVMSG OperServ :VALUES SET Password <hidden>"},
     // Nothing secret: kept as it is.
     {"NS help", "NS help"},
     {"PRIVMSG NickServ :help", "PRIVMSG NickServ :help"},
     {"PRIVMSG #lobby :identify secret", "PRIVMSG #lobby :identify secret"},
     {"PRIVMSG Ann :identify secret", "PRIVMSG Ann :identify secret"},
     {"JOIN #lobby key", "JOIN #lobby key"},
+    {"OS values set name irc.example.org", "OS values set name irc.example.org"},
+    {"OS values get pass", "OS values get pass"},
+    {"PRIVMSG ns :identify secret", "PRIVMSG ns :identify secret"}, // a user called ns
     {"PASS", "PASS"},
     {"", ""},
 };
