@@ -21,7 +21,7 @@ struct ServiceEntry {
     ServiceAction Action;
 };
 
-struct Service {
+struct ServiceTable {
     std::string_view Key;      // the name lower-cased, as it is looked up
     std::string_view Shown;    // the sender of its notices
     std::string_view Capitals; // in the text for an unknown command word
@@ -80,7 +80,7 @@ const ServiceEntry OperServCommands[] = {
     {"rehash", [](IRCConnection& c, const ServiceWords&) { OS_Reload(c); }},
 };
 
-const Service Services[] = {
+const ServiceTable Services[] = {
     {"nickserv", "NickServ", "NICKSERV", NickServCommands},
     {"chanserv", "ChanServ", "CHANSERV", ChanServCommands},
     {"memoserv", "MemoServ", "MEMOSERV", MemoServCommands},
@@ -116,7 +116,7 @@ std::string ServiceWords::From(int k) const
 std::string ServiceCommand(std::string_view Text, std::string_view Service, IRCConnection& Conn)
 {
     const std::string key = LowerCase(Service);
-    for (const ::Service& service : Services) {
+    for (const ServiceTable& service : Services) {
         if (service.Key != key) continue;
         const ServiceWords words = CutServiceWords(Text);
         if (service.Before != nullptr && service.Before(Conn, words)) return "";
