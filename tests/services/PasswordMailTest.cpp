@@ -194,7 +194,8 @@ protected:
         return message;
     }
 
-    InProcessServer Server{{{GlobalSlot::SmtpServer, "127.0.0.1"}, {GlobalSlot::FromAdress, std::string(Sender)}}};
+    InProcessServer Server{
+        {{GlobalSlot::SmtpServer, "127.0.0.1"}, {GlobalSlot::FromAdress, std::string(Sender)}}};
     FakeRelay Relay{Server};
 };
 
