@@ -83,3 +83,32 @@ TEST(ServerSettings, NewPeakOfUsersIsStored)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ServerSettings, ConnectCountIsWrittenAtMidnight)
+{
+    const char* oldZone = std::getenv("TZ");
+    const std::string saved = oldZone != nullptr ? oldZone : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    {
+        InProcessServer server;
+        // 23:59:00 of some day.
+        server.Clock.Wall = (server.Clock.Wall / 86'400'000) * 86'400'000 + 86'340'000;
+        TestClient ann = server.RegisteredClient("Ann");
+        EXPECT_EQ(server.Server->ConnectCount, 1);
+        server.Advance(30000); // 23:59:30
+        EXPECT_EQ(server.Server->DBase.GetGlobalVal(GlobalSlot::ConnectCount), "");
+        server.Advance(60000); // 00:00:30 of the next day
+        EXPECT_EQ(server.Server->DBase.GetGlobalVal(GlobalSlot::ConnectCount), "1");
+    }
+    if (oldZone != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
+}
+
+} // namespace

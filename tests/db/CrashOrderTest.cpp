@@ -17,14 +17,6 @@
 namespace
 {
 
-std::string Joined(const KdbCheckReport& Report)
-{
-    std::string text;
-    for (const std::string& line : Report.Lines)
-        text += line + "\n";
-    return text;
-}
-
 std::int32_t LastLine(KvDataBase& DB, std::int32_t First)
 {
     std::int32_t line = First;

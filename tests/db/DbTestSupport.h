@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/Clock.h"
+#include "server/db/KdbCheck.h"
 #include "server/db/KdbLayout.h"
 #include "server/db/KvDataBase.h"
 
@@ -30,6 +31,15 @@ inline void WriteFileBytes(const std::string& Path, const std::string& Bytes)
 {
     std::ofstream out(Path, std::ios::binary | std::ios::trunc);
     out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+}
+
+// A check report as one text, for messages and substring checks.
+inline std::string Joined(const KdbCheckReport& Report)
+{
+    std::string text;
+    for (const std::string& line : Report.Lines)
+        text += line + "\n";
+    return text;
 }
 
 // Bytes at a 1-based position, as the file format counts.

@@ -17,14 +17,6 @@ using namespace Kdb;
 namespace
 {
 
-std::string Joined(const KdbCheckReport& Report)
-{
-    std::string text;
-    for (const std::string& line : Report.Lines)
-        text += line + "\n";
-    return text;
-}
-
 bool HasLine(const KdbCheckReport& Report, const std::string& Part)
 {
     return std::any_of(Report.Lines.begin(), Report.Lines.end(),

@@ -173,6 +173,11 @@ void TestServer::Kill()
     Pid = -1;
 }
 
+void TestServer::Signal(int Number)
+{
+    if (Pid > 0) kill(Pid, Number);
+}
+
 std::string TestServer::LoginLine(int Index) const
 {
     std::istringstream text(Directory->Read("Login.dat"));
