@@ -92,6 +92,9 @@ public:
     void AddToWhoWas(std::string_view WNick, std::string_view WUser, std::string_view WRealName,
                      std::string_view WHost);
     void CountChanStat(std::string_view Text, IRCChannel& Channel);
+    // StatServ "list" and "chanstat".
+    void ShowServerStat(IRCConnection& IRCConn);
+    void SetChanStat(IRCConnection& IRCConn, std::string_view ChanText);
 
     // Indexes: lower-cased name to object, giving the same answer as a walk of the
     // collection for "the first match" (collection order is kept per name).

@@ -28,7 +28,7 @@ constexpr double MaxPingToken = 11534336;
 void IRCConnection::ParseLine(std::string_view Line)
 {
     IRCServer& server = *bindServer;
-    if (server.Logging == 4) WriteLog("<- " + uID(0) + " " + std::string(Line));
+    if (server.Logging == 4) WriteLog("<- " + uID(0) + " " + HideSecrets(Line));
     if (server.BreakMode || State == ConnState::Free) return;
     if (!PassFloodLimit()) return;
     if (Line.size() > MaxLineLength) {

@@ -93,16 +93,20 @@ public:
     void LeaveChannelSlot(int ChannelIndex);
     std::array<ChannelSlot, MaxChannelSlots> ChannelSlots{};
 
-    // NickServ and MemoServ operations on a connection (server/services)
-    void ChangePassword(std::string_view OldPass, std::string_view NewPass);
-    void RetrPassword(std::string_view NickName);
+    // Operator commands (OperCommands.cpp)
+    void CloneList(std::string_view NickName);
+
+    // NickServ, ChanServ and MemoServ operations on a connection (server/services)
+    void ChangePassword(std::string_view OldPassword, std::string_view NewPassword);
+    void RetrPassword(std::string_view LNick);
     void CheckIfNickIsREged(std::string_view NewNick);
-    bool IfUserIsRegisterAble() const;
-    void NS_Drop(std::string_view Params);
-    void NS_Identify(std::string_view Params);
-    void CS_Drop(std::string_view Params);
+    bool IfUserIsRegisterAble(std::string_view Channel);
+    void NS_Drop(std::string_view DropNick);
+    void NS_Identify(std::string_view PassW);
+    void CS_Drop(std::string_view Channel);
     void MS_Send(std::string_view NickName, std::string_view Text);
-    void MS_Recv(std::string_view Params);
+    // ShowMsg: also tell the user when there is no memo.
+    void MS_Recv(bool ShowMsg);
 
 private:
     friend class ConnectionTestAccess;

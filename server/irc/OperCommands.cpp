@@ -8,3 +8,6 @@ bool IRCServer::IsGLined(const IRCConnection&) const
 {
     return false;
 }
+
+// SHOWCLONES is written with the other operator commands; until then it answers nothing.
+void IRCConnection::CloneList(std::string_view) {}
