@@ -10,18 +10,12 @@ void IRCChannel::SendBannlist(IRCConnection&) {}
 void IRCChannel::SetMode(std::string_view, bool, IRCConnection&, std::string_view) {}
 void IRCChannel::AddToModeBuffer(IRCConnection&, std::string_view, bool, std::string_view, std::string_view, bool) {}
 void IRCChannel::SendModeBuffer(IRCConnection&, std::string_view, bool) {}
-std::string IRCConnection::GetSignedNick(const IRCChannel&, const IRCConnection&) const { return Nick; }
-IRCChannel* IRCConnection::GetChannel(std::string_view) const { return nullptr; }
-std::string IRCConnection::GetChannelListString(bool) const { return ""; }
-std::string IRCConnection::GetHModeCHar(std::string_view) const { return ""; }
 bool IRCConnection::SetUserMode(std::string_view, bool, std::string_view) { return false; }
 void IRCConnection::SetGlobalChanState(int, std::string_view) {}
 void IRCConnection::SetOp(std::string_view, std::string_view) {}
 bool IRCConnection::CheckRang(const IRCChannel&, int, bool) { return false; }
 void IRCConnection::ReloadChanValues() {}
 void IRCConnection::KickMe(std::string_view) {}
-int IRCConnection::EnterChannel(IRCChannel&) { return -1; }
-void IRCConnection::LeaveChannelSlot(int) {}
 void IRCConnection::JoinChannel(std::string_view, std::string_view) {}
 void IRCConnection::PartChannel(std::string_view) {}
 void IRCConnection::SendNames(int, bool) {}
