@@ -11,10 +11,6 @@ void IRCChannel::SetMode(std::string_view, bool, IRCConnection&, std::string_vie
 void IRCChannel::AddToModeBuffer(IRCConnection&, std::string_view, bool, std::string_view, std::string_view, bool) {}
 void IRCChannel::SendModeBuffer(IRCConnection&, std::string_view, bool) {}
 bool IRCConnection::SetUserMode(std::string_view, bool, std::string_view) { return false; }
-void IRCConnection::SetGlobalChanState(int, std::string_view) {}
-void IRCConnection::SetOp(std::string_view, std::string_view) {}
-bool IRCConnection::CheckRang(const IRCChannel&, int, bool) { return false; }
-void IRCConnection::ReloadChanValues() {}
 void IRCConnection::KickMe(std::string_view) {}
 void IRCConnection::JoinChannel(std::string_view, std::string_view) {}
 void IRCConnection::PartChannel(std::string_view) {}
@@ -24,5 +20,3 @@ void IRCConnection::ModeCommand(const std::vector<std::string>&, int) {}
 void IRCConnection::TopicCommand(std::string_view, std::string_view) {}
 void IRCConnection::KickCommand(std::string_view, std::string_view, std::string_view) {}
 void IRCConnection::SendChatMessage(std::string_view, std::string_view, std::string_view) {}
-std::string IRCServer::LoadRankValues(const std::string&) { return ""; }
-std::uint8_t IRCServer::GetRankSkills(int, int) const { return 0; }
