@@ -4,10 +4,6 @@
 #include "server/irc/IRCConnection.h"
 
 void IRCConnection::KickMe(std::string_view) {}
-void IRCConnection::JoinChannel(std::string_view, std::string_view) {}
-void IRCConnection::PartChannel(std::string_view) {}
-void IRCConnection::SendNames(int, bool) {}
-void IRCConnection::ListChannels(std::string_view) {}
 void IRCConnection::TopicCommand(std::string_view, std::string_view) {}
 void IRCConnection::KickCommand(std::string_view, std::string_view, std::string_view) {}
 void IRCConnection::SendChatMessage(std::string_view, std::string_view, std::string_view) {}
