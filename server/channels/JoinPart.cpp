@@ -121,7 +121,7 @@ void IRCConnection::PartChannel(std::string_view ChanName)
 {
     const int index = FindChannelSlot(ChanName);
     if (index < 0) {
-        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNoSuchChannel, Language), ChanName, "");
+        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNotOnChannel, Language), ChanName, "");
         return;
     }
     ChannelSlots[index].Channel->Send("PART :" + std::string(ChanName), *this, false);

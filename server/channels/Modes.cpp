@@ -202,7 +202,7 @@ void IRCChannel::SendBannlist(IRCConnection& Sender)
                         " " + std::to_string(UnixTime(ban.SetDate)));
         if (Sender.State != ConnState::Registered) return;
     }
-    Sender.SendSM(RPL_ENDOFBANLIST, GetLangText(TextEndOfBans, Sender.Language), Name, "");
+    Sender.SendSM(RPL_ENDOFBANLIST, GetLangText(TextEndOfBanList, Sender.Language), Name, "");
 }
 
 bool IRCConnection::SetUserMode(std::string_view Mode, bool Remove, std::string_view ChanName)
@@ -259,14 +259,14 @@ void IRCChannel::SendModeBuffer(IRCConnection& Sender, std::string_view SenderSt
     }
     if (ModeBufDenied) {
         ModeBufDenied = false;
-        Sender.SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNotChanOp, Sender.Language), Name, "");
+        Sender.SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNoChannelRights, Sender.Language), Name, "");
     }
     if (!ModeBufBadModes.empty()) {
         const bool stateModes = ModeBufBadModes.find_first_of("xy") != std::string::npos;
         const std::string letters = ModeBufBadModes;
         ModeBufBadModes.clear();
         Sender.SendSM(ERR_UNKNOWNMODE,
-                      GetLangText(stateModes ? TextStateModes : TextUnknownMode, Sender.Language), letters,
+                      GetLangText(stateModes ? TextBusyAwayNotModes : TextUnknownMode, Sender.Language), letters,
                       "");
     }
 }

@@ -135,7 +135,7 @@ void IRCConnection::SetGlobalChanState(int StType, std::string_view Param)
     std::string change;
     if (old == ChanMState::Busy) change += "-x";
     if (old == ChanMState::Away) {
-        SendSM(RPL_UNAWAY, GetLangText(TextUnAway, Language), "", "");
+        SendSM(RPL_UNAWAY, GetLangText(TextNoLongerAway, Language), "", "");
         change += "-y";
     }
     if (GlobChanMState == ChanMState::Busy) change += "+x";
@@ -198,7 +198,7 @@ void IRCConnection::SetOp(std::string_view User, std::string_view Rank)
 {
     IRCConnection* target = bindServer->FindConnByNick(User, ConnState::Registered);
     if (target == nullptr) {
-        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNickOffline, Language), User, "");
+        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNoSuchUser, Language), User, "");
         return;
     }
     const bool hasSign = !Rank.empty() && (Rank[0] == '+' || Rank[0] == '-');
@@ -228,7 +228,7 @@ void IRCConnection::SetOp(std::string_view User, std::string_view Rank)
     const std::string prefix = ":" + Nick + " MODE " + target->Nick;
     if (Rank[0] == '-') {
         if (letter != oldLetter) return;
-        SendServiceNotice("OperServ", GetLangText(TextOperLevelTaken, Language, target->Nick, letter), *this);
+        SendServiceNotice("OperServ", GetLangText(TextOperLevelRemoved, Language, target->Nick, letter), *this);
         // The level changes before the line goes out: a target closed by it saves the new level.
         target->ServerOpModes = OperLevel::None;
         target->SendLine(prefix + " -" + oldLetter);

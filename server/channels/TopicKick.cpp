@@ -12,7 +12,7 @@ void IRCConnection::TopicCommand(std::string_view ChanName, std::string_view Top
 {
     const int index = FindChannelSlot(ChanName);
     if (index < 0) {
-        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNoSuchChannel, Language), ChanName, "");
+        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNotOnChannel, Language), ChanName, "");
         return;
     }
     IRCChannel& chan = *ChannelSlots[index].Channel;
@@ -22,7 +22,7 @@ void IRCConnection::TopicCommand(std::string_view ChanName, std::string_view Top
         return;
     }
     if (chan.GetMode(ChanMode::TopicLock) != 0 && !CheckRang(chan, Skill::Topic, false)) {
-        SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNotChanOp, Language), chan.Name, "");
+        SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNoChannelRights, Language), chan.Name, "");
         return;
     }
     chan.Topic = CleanText(Topic, 31, ' ');
@@ -38,12 +38,12 @@ void IRCConnection::KickCommand(std::string_view ChanName, std::string_view Kick
 {
     const int index = FindChannelSlot(ChanName);
     if (index < 0) {
-        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNoSuchChannel, Language), ChanName, "");
+        SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNotOnChannel, Language), ChanName, "");
         return;
     }
     IRCChannel& chan = *ChannelSlots[index].Channel;
     if (!CheckRang(chan, Skill::Kick, false)) {
-        SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNotChanOp, Language), ChanName, "");
+        SendSM(ERR_CHANOPRIVSNEEDED, GetLangText(TextNoChannelRights, Language), ChanName, "");
         return;
     }
     IRCConnection* kicked = chan.FindMember(KickNick);

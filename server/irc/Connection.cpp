@@ -280,7 +280,7 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
             quitText = "QUIT :" + GetLangText(TextQuitError, Language) + "(" + message + ")";
             break;
         case QuitType::Quit:
-            quitText = message.empty() ? "QUIT :" + GetLangText(TextQuitDefault, Language) : "QUIT :Quit: " + message;
+            quitText = message.empty() ? "QUIT :" + GetLangText(TextQuitNoMessage, Language) : "QUIT :Quit: " + message;
             break;
         case QuitType::PeerClosed:
             quitText = "QUIT :" + GetLangText(TextQuitPeerClosed, Language);
@@ -292,7 +292,7 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
             quitText = "QUIT :" + GetLangText(TextQuitFlooding, Language);
             break;
         case QuitType::NickTaken:
-            quitText = "QUIT :" + GetLangText(TextQuitNickTaken, Language);
+            quitText = "QUIT :" + GetLangText(TextQuitNickReclaimed, Language);
             break;
         case QuitType::Killed:
             quitText = "QUIT :" + message;

@@ -191,7 +191,7 @@ void IRCConnection::NickCommand(std::string_view NewNickView)
 {
     const std::string NewNick(NewNickView); // the handlers below may change Params
     if (!CheckNick(NewNick)) {
-        SendSM(ERR_ERRONEUSNICKNAME, GetLangText(TextBadNick, Language), NewNick, "");
+        SendSM(ERR_ERRONEUSNICKNAME, GetLangText(TextErroneousNick, Language), NewNick, "");
         return;
     }
     if (!EqualsNoCase(NewNick, Nick) && bindServer->FindConnByNick(NewNick, ConnState::Resolving) != nullptr) {
@@ -262,7 +262,7 @@ void IRCConnection::NamesCommand(std::string_view ChanName)
         SendNames(slot, entry.Channel->GetMode(ChanMode::Secret) != 0);
         return;
     }
-    SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNoSuchChannel, Language), ChanName, "");
+    SendSM(ERR_NOSUCHCHANNEL, GetLangText(TextNotOnChannel, Language), ChanName, "");
 }
 
 void IRCConnection::MyIpCommand()

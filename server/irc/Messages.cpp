@@ -43,7 +43,7 @@ void IRCConnection::SendChatMessage(std::string_view MType, std::string_view Tar
         return;
     }
     if (Text.empty()) {
-        SendSM(ERR_NOTEXTTOSEND, GetLangText(TextNoText, Language), "", "");
+        SendSM(ERR_NOTEXTTOSEND, GetLangText(TextNoTextToSend, Language), "", "");
         return;
     }
     IRCServer& server = *bindServer;
@@ -66,11 +66,11 @@ void IRCConnection::SendChatMessage(std::string_view MType, std::string_view Tar
     } else if (IRCChannel* chan = server.FindOpenChannel(Target); chan != nullptr) {
         // A channel wins over a user of the same name.
         if (chan->GetMode(ChanMode::NoExternal) != 0 && FindChannelSlot(Target) < 0) {
-            SendSM(ERR_CANNOTSENDTOCHAN, GetLangText(TextNotInChannel, Language), Target, "");
+            SendSM(ERR_CANNOTSENDTOCHAN, GetLangText(TextNoExternalMessages, Language), Target, "");
             return;
         }
         if (chan->GetMode(ChanMode::Moderated) != 0 && !CheckRang(*chan, Skill::Speak, false)) {
-            SendSM(ERR_CANNOTSENDTOCHAN, GetLangText(TextNeedVoice, Language), "+v", Target);
+            SendSM(ERR_CANNOTSENDTOCHAN, GetLangText(TextModeratedChannel, Language), "+v", Target);
             return;
         }
         const std::string line = std::string(MType) + " " + std::string(Target) + " :" + std::string(Text);

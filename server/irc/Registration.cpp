@@ -43,7 +43,7 @@ void IRCConnection::PassCommand(std::string_view Password)
         if (RegistrationReady()) SendPing();
         return;
     }
-    SendLine("NOTICE AUTH :*** " + GetLangText(TextWrongPassword, Language));
+    SendLine("NOTICE AUTH :*** " + GetLangText(TextWrongServerPassword, Language));
     CloseConnection(QuitType::Error, "");
 }
 
@@ -53,7 +53,7 @@ void IRCConnection::UserCommand(std::string_view User, std::string_view Real)
     UserID = std::string(User);
     RealName = std::string(Real);
     if (RegistrationReady()) SendPing();
-    if (!PassOK) SendLine("NOTICE AUTH :*** " + GetLangText(TextPasswordNeeded, Language));
+    if (!PassOK) SendLine("NOTICE AUTH :*** " + GetLangText(TextPasswordRequired, Language));
 }
 
 void IRCConnection::RegistrationPong(std::string_view Token)
@@ -91,8 +91,8 @@ void IRCConnection::SendWelcome()
                " CASEMAPPING=ascii",
            "");
     if (State != ConnState::Registered) return; // the burst overflowed the send buffer
-    SendSM(RPL_LUSERCLIENT, GetLangText(TextUserCount, Language, std::to_string(server.ConCount)), "", "");
-    SendSM(RPL_LUSERCHANNELS, GetLangText(TextChannelCount, Language, "0"), std::to_string(server.ChanCount), "");
+    SendSM(RPL_LUSERCLIENT, GetLangText(TextUsersOnline, Language, std::to_string(server.ConCount)), "", "");
+    SendSM(RPL_LUSERCHANNELS, GetLangText(TextChannelsFormed, Language, "0"), std::to_string(server.ChanCount), "");
     SendMotd();
     if (State != ConnState::Registered) return;
     SendLine(":" + Nick + " MODE " + Nick + " +" + UserModes());
