@@ -41,7 +41,8 @@ public:
 
     // Starts a non-blocking connect; failures at any synchronous step end quietly with State 1.
     void Connect(std::string_view HOST, long Port);
-    // Listens on LocalPort (backlog 5, address reuse); failure leaves State 1, no event.
+    // Listens on LocalPort (address reuse); failure leaves State 1, no event. LocalPort 0 takes a
+    // free port, which LocalPort then holds.
     void Listen();
     // Hands Data to the socket once: bytes accepted, 0 without socket or for empty Data,
     // -1 when the platform refused (error, or cannot take more now: SendComplete follows).
@@ -57,8 +58,31 @@ public:
     void OnReady(std::uint32_t Events) override;
 
 private:
-    void Watch(std::uint32_t Events);
+    // Lives on the stack of OnReady: a handler may destroy this socket, and the destructor marks
+    // every pass still running on it as over.
+    struct LifeGuard {
+        explicit LifeGuard(CSocket& Socket);
+        ~LifeGuard();
+        CSocket* Owner;
+        LifeGuard* Outer;
+        bool Alive = true;
+    };
+
+    bool Watch(std::uint32_t Events);
     void WantWrite(bool On);
+    std::uint32_t WatchedEvents() const;
+    void FinishConnect(std::uint32_t Events);
+    void OfferDataAndClose(std::uint32_t Events);
+    std::size_t UnreadBytes() const;
+
     bool WriteWatched = false;
     bool PeerClosed = false;
+    // errno of a connect that failed at once; reported from the loop like a late failure.
+    int ConnectErrno = 0;
+    // Counts the sockets this object has held: a handler that disconnects and reconnects leaves
+    // the old socket's remaining events undelivered.
+    std::uint64_t Session = 0;
+    // Bytes taken by Recive; shows whether the owner still reads after the peer has gone.
+    std::uint64_t BytesRead = 0;
+    LifeGuard* Guards = nullptr;
 };

@@ -37,7 +37,12 @@ public:
     void RunOnce(int maxWaitMs);
     // Runs passes until Stop() is called (from a handler or a signal handler).
     void Run();
-    void Stop() { StopRequested = 1; }
+    // Safe from a signal handler: it only sets a flag and writes to an eventfd.
+    void Stop()
+    {
+        StopRequested = 1;
+        Wake();
+    }
     bool StopWasRequested() const { return StopRequested != 0; }
     void ClearStop() { StopRequested = 0; }
 
@@ -63,8 +68,19 @@ private:
     EventLoop();
     ~EventLoop();
 
+    struct WatchEntry {
+        Watcher* Target = nullptr;
+        // Numbers each registration, so that an event read for a descriptor that was closed and
+        // reused by another socket within the same pass is not handed to the newcomer.
+        std::uint32_t Generation = 0;
+    };
+    Watcher* FindWatcher(std::uint64_t Key) const;
+    void Wake();
+
     int EpollFd = -1;
+    int WakeFd = -1;
     volatile int StopRequested = 0;
-    std::unordered_map<int, Watcher*> Watchers;
+    std::uint32_t NextGeneration = 1;
+    std::unordered_map<int, WatchEntry> Watchers;
     std::function<void(const std::string&)> ReportTo;
 };
