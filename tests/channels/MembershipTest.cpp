@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 IRCConnection& Conn(InProcessServer& Server, std::string_view Nick)
 {
@@ -35,7 +36,8 @@ void ExpectBothSidesAgree(IRCServer& Server)
     int open = 0;
     for (const auto& chan : Server.ircChannels) {
         if (chan->State == 1) ++open;
-        for (IRCConnection* member : chan->Users) EXPECT_GE(member->FindChannelSlot(*chan), 0) << chan->Name;
+        for (IRCConnection* member : chan->Users)
+            EXPECT_GE(member->FindChannelSlot(*chan), 0) << chan->Name;
     }
     EXPECT_EQ(Server.ChanCount, open);
 }
@@ -110,12 +112,13 @@ TEST(Membership, OwnerPassesKeyInvitationAndBan)
     bob.Send("MODE #own +b *!*@*");
     bob.Expect(" +b ");
     ann.Send("JOIN #own");
-    ann.Expect(" 473 Ann +i #own ");
+    ann.Expect(" 475 Ann +k #own "); // the key is tested first
     irc.FindOpenChannel("#own")->Owner = "Ann";
     Conn(server, "Ann").IdentNick = "ann";
     ann.Send("JOIN #own");
     ann.ExpectNext(" JOIN :#own");
     ann.Expect(" 353 Ann = #own :@Bob Ann");
+    ann.ExpectNext(" 366 ");
     ann.Send("MODE #own");
     EXPECT_NE(ann.ExpectNext(" 324 ").find(" 324 Ann #own +ikr key"), std::string::npos);
     bob.Expect(" JOIN :#own");
@@ -149,7 +152,8 @@ TEST(Membership, StatusCharactersAndChannelLists)
     EXPECT_EQ(annConn.GetSignedNick(plain, bobConn), "&*+Ann");
     annConn.GlobChanMState = ChanMState::None;
     EXPECT_EQ(annConn.GetSignedNick(*server.Server->FindOpenChannel("#open"), bobConn), "@Ann");
-    EXPECT_EQ(bobConn.GetSignedNick(*server.Server->FindOpenChannel("#open"), annConn), "Bob"); // not a member
+    EXPECT_EQ(bobConn.GetSignedNick(*server.Server->FindOpenChannel("#open"), annConn),
+              "Bob"); // not a member
     EXPECT_EQ(annConn.GetChannel("#nowhere"), nullptr);
 
     TestClient cid = server.RegisteredClient("Cid");

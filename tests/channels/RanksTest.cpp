@@ -15,7 +15,8 @@
 #include <string_view>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Cell {
     int Rank, Skill;
@@ -36,11 +37,13 @@ const RankFileCase RankFileCases[] = {
     {"grants before the first header have no rank", {"kick", "mode o", ">h", "speak"}, {{2, 15, 1}}},
     {"an unknown header keeps the rank", {">a", ">x", "register"}, {{4, 19, 1}}},
     {"a header alone keeps the rank", {">q", ">", "changepassword"}, {{5, 18, 1}}},
-    {"headers and words in any case, spaces around", {">Q", "  KICK  ", "Mode   +q", ">-", "Speak"},
+    {"headers and words in any case, spaces around",
+     {">Q", "  KICK  ", "Mode   +q", ">-", "Speak"},
      {{5, 16, 1}, {5, 14, 3}, {6, 15, 1}}},
     {"mode letters only in lower case", {">o", "mode O", "mode X", "mode"}, {}},
     {"other words and near misses are ignored", {">o", "kicker", "topics x", "# mode o", ""}, {}},
-    {"the first word decides, the last letter is the mode", {">h", "mode of voice v", "speak loudly"},
+    {"the first word decides, the last letter is the mode",
+     {">h", "mode of voice v", "speak loudly"},
      {{2, 10, 1}, {2, 15, 1}}},
 };
 
@@ -50,7 +53,8 @@ TEST(ReadRankLine, Table)
         SCOPED_TRACE(std::string(c.Name));
         RankTable skills{};
         int rank = 0;
-        for (std::string_view line : c.Lines) ReadRankLine(line, rank, skills);
+        for (std::string_view line : c.Lines)
+            ReadRankLine(line, rank, skills);
         RankTable expected{};
         for (const Cell& cell : c.Granted)
             expected[static_cast<std::size_t>(cell.Rank)][static_cast<std::size_t>(cell.Skill)] = cell.Grant;
@@ -144,9 +148,9 @@ struct SetOpCase {
     std::string_view Name;
     int Own, Theirs;
     std::string_view Command;
-    std::string Reply;                 // Ann's answer, after the server name
+    std::string Reply;                // Ann's answer, after the server name
     std::vector<std::string> BobSees; // MODE lines, after ":Ann "
-    int Level;                         // Bob's level afterwards
+    int Level;                        // Bob's level afterwards
 };
 
 TEST(SetOp, LevelsActOnlyDownwards)
@@ -156,10 +160,20 @@ TEST(SetOp, LevelsActOnlyDownwards)
     const SetOpCase cases[] = {
         {"no operator", 0, 0, "SETOP Bob O", "481 Ann :" + GetLangText(TextNoPrivileges, 0), {}, 0},
         {"A grants O", 1, 0, "SETOP Bob o", given, {"MODE Bob +O"}, 3},
-        {"A moves O to C", 1, 3, "SETOP Bob +c", "NOTICE Ann :" + GetLangText(TextOperLevelGiven, 0, "Bob", "C"),
-         {"MODE Bob -O", "MODE Bob +C"}, 2},
-        {"A takes C", 1, 2, "SETOP Bob -C", "NOTICE Ann :" + GetLangText(TextOperLevelRemoved, 0, "Bob", "C"),
-         {"MODE Bob -C"}, 0},
+        {"A moves O to C",
+         1,
+         3,
+         "SETOP Bob +c",
+         "NOTICE Ann :" + GetLangText(TextOperLevelGiven, 0, "Bob", "C"),
+         {"MODE Bob -O", "MODE Bob +C"},
+         2},
+        {"A takes C",
+         1,
+         2,
+         "SETOP Bob -C",
+         "NOTICE Ann :" + GetLangText(TextOperLevelRemoved, 0, "Bob", "C"),
+         {"MODE Bob -C"},
+         0},
         {"taking a level he has not does nothing", 1, 2, "SETOP Bob -O", "", {}, 2},
         {"C grants O", 2, 0, "SETOP Bob O", given, {"MODE Bob +O"}, 3},
         {"C grants O again: nothing", 2, 3, "SETOP Bob O", "", {}, 3},
@@ -187,10 +201,36 @@ TEST(SetOp, LevelsActOnlyDownwards)
             EXPECT_EQ(annSaw[0].substr(annSaw[0].find(' ') + 1), c.Reply);
         }
         std::vector<std::string> expected;
-        for (const std::string& line : c.BobSees) expected.push_back(":Ann " + line);
+        for (const std::string& line : c.BobSees)
+            expected.push_back(":Ann " + line);
         EXPECT_EQ(bob.Sync(), expected);
         EXPECT_EQ(bobConn.ServerOpModes, c.Level);
     }
+}
+
+} // namespace
+
+namespace
+{
+
+// The first joiner of a new channel is its operator: the shipped ranks must let him run it, and
+// give half-operators and voiced members what users expect of them.
+TEST(ShippedRanks, OperatorsRunTheirChannel)
+{
+    InProcessServer server;
+    IRCServer& irc = *server.Server;
+    irc.RankSkills = {};
+    irc.LoadRankValues(std::string(KORV_DATA_DIR) + "/Rank.cfg");
+    for (int skill = ChanMode::Moderated; skill <= ChanMode::Op; ++skill) {
+        SCOPED_TRACE(skill);
+        EXPECT_EQ(irc.GetRankSkills(skill, ChanRank::Op), SkillGrant::Both);
+    }
+    for (int skill : {Skill::Speak, Skill::Kick, Skill::Topic, Skill::Register})
+        EXPECT_EQ(irc.GetRankSkills(skill, ChanRank::Op), SkillGrant::Both) << skill;
+    for (int skill : {static_cast<int>(ChanMode::Voice), Skill::Kick, Skill::Topic})
+        EXPECT_EQ(irc.GetRankSkills(skill, ChanRank::HalfOp), SkillGrant::Both) << skill;
+    EXPECT_EQ(irc.GetRankSkills(Skill::Speak, ChanRank::Voice), SkillGrant::Both);
+    EXPECT_EQ(irc.GetRankSkills(Skill::Kick, ChanRank::None), SkillGrant::Denied);
 }
 
 } // namespace

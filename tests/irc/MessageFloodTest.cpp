@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct MessageFloodCase {
     const char* Name;
@@ -28,7 +29,8 @@ TEST(MessageFlood, MessagesWithinTwoSecondsCountUp)
     };
     for (const MessageFloodCase& c : cases) {
         SCOPED_TRACE(c.Name);
-        InProcessServer server({{Slot::AutoFloodKill, "3"}});
+        InProcessServer server;
+        server.Server->AutoFloodKill = 3;
         TestClient ann = server.RegisteredClient("Ann");
         TestClient bob = server.RegisteredClient("Bob");
         server.Advance(3000);

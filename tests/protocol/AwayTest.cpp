@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class Away : public ::testing::Test {
+class Away : public ::testing::Test
+{
 protected:
     TestServer Server;
     TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
@@ -39,6 +41,7 @@ TEST_F(Away, BusyThenSleepGivesOneLinePerChannelRemovingXAndAddingY)
     }
     bob.Send("NAMES #one");
     EXPECT_EQ(AfterSource(bob.ExpectNext(" 353 ")), "353 Bob = #one :~@Ann Bob");
+    bob.ExpectNext(" 366 ");
     ann.Send("AWAY");
     EXPECT_EQ(AfterSource(ann.ExpectNext(" 305 ")), "305 Ann :" + Text(TextNoLongerAway));
     EXPECT_EQ(AfterSource(bob.ExpectNext(" MODE ")), "MODE #one -y Ann");
@@ -52,8 +55,12 @@ TEST_F(Away, BusyWithoutArgumentTogglesAndWithANumberSets)
         std::string_view Command, Line; // Line empty: no change, nothing sent
     };
     constexpr BusyStep steps[] = {
-        {"BUSY", "MODE #state +x Ann"}, {"BUSY", "MODE #state -x Ann"}, {"BUSY 1", "MODE #state +x Ann"},
-        {"BUSY 1", ""},                 {"SLEEP 0", ""},                {"BUSY 0", "MODE #state -x Ann"},
+        {"BUSY", "MODE #state +x Ann"},
+        {"BUSY", "MODE #state -x Ann"},
+        {"BUSY 1", "MODE #state +x Ann"},
+        {"BUSY 1", ""},
+        {"SLEEP 0", ""},
+        {"BUSY 0", "MODE #state -x Ann"},
     };
     for (const BusyStep& step : steps) {
         SCOPED_TRACE(std::string(step.Command));

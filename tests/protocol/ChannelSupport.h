@@ -29,8 +29,9 @@ inline void JoinDone(TestClient& Client, std::string_view Channel)
 
 inline int CountContaining(const std::vector<std::string>& Lines, std::string_view What)
 {
-    return static_cast<int>(
-        std::count_if(Lines.begin(), Lines.end(), [&](const std::string& line) { return line.find(What) != std::string::npos; }));
+    return static_cast<int>(std::count_if(Lines.begin(), Lines.end(), [&](const std::string& line) {
+        return line.find(What) != std::string::npos;
+    }));
 }
 
 // The part of a line after its source: "JOIN :#a" of ":Ann!u@h JOIN :#a".

@@ -8,9 +8,11 @@
 
 #include <set>
 
-namespace {
+namespace
+{
 
-class Channels : public ::testing::Test {
+class Channels : public ::testing::Test
+{
 protected:
     TestServer Server;
     TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
@@ -64,7 +66,8 @@ TEST_F(Channels, RefusedJoinNamesTheModeLetterBeforeTheChannel)
         ann.Send("MODE " + chan + " " + std::string(c.Modes));
         ann.Expect(" MODE " + chan);
         bob.Send("JOIN " + chan + " " + std::string(c.Key));
-        EXPECT_EQ(AfterSource(bob.ExpectNext(" 47")), std::string(c.Reply) + " " + chan + " :" + Text(TextCannotJoin));
+        EXPECT_EQ(AfterSource(bob.ExpectNext(" 47")),
+                  std::string(c.Reply) + " " + chan + " :" + Text(TextCannotJoin));
         // No trace is left: Bob is not a member and Ann saw nothing.
         bob.Send("NAMES " + chan);
         bob.ExpectNext(" 403 Bob " + chan + " :" + Text(TextNotOnChannel));
@@ -173,7 +176,8 @@ TEST(ChannelsKeptOpen, WithoutClosingEmptyChannelsTheTopicOutlivesTheMembers)
 TEST_F(Channels, ThirtyThirdChannelIsRefused)
 {
     TestClient ann = Client("Ann");
-    for (int i = 1; i <= 32; ++i) ann.Send("JOIN #c" + std::to_string(i));
+    for (int i = 1; i <= 32; ++i)
+        ann.Send("JOIN #c" + std::to_string(i));
     ann.Expect(" 366 Ann #c32 ");
     ann.Send("JOIN #c33");
     EXPECT_EQ(AfterSource(ann.ExpectNext(" 405 ")), "405 Ann :" + Text(TextTooManyChannels));
@@ -245,7 +249,8 @@ TEST_F(Channels, ListFiltersByCountTextAndPattern)
     JoinDone(ann, "#alpha");
     ann.Send("TOPIC #alpha :Rust talk");
     ann.Expect(" TOPIC ");
-    for (TestClient* member : {&ann, &bob, &cid}) JoinDone(*member, "#beta");
+    for (TestClient* member : {&ann, &bob, &cid})
+        JoinDone(*member, "#beta");
     ann.Send("MODE #beta +n");
     ann.Expect(" MODE #beta +n");
     JoinDone(bob, "#secret");
@@ -260,15 +265,11 @@ TEST_F(Channels, ListFiltersByCountTextAndPattern)
         std::set<std::string> Shown;
     };
     const ListCase cases[] = {
-        {"", {"#alpha", "#beta"}},
-        {">2", {"#beta"}},
-        {"<2", {"#alpha"}},
+        {"", {"#alpha", "#beta"}},   {">2", {"#beta"}},  {"<2", {"#alpha"}},
         {">x", {"#alpha", "#beta"}}, // not a number: more than 0
         {"+RUST", {"#alpha"}},       // in the topic, any case
         {"+BET", {"#beta"}},         // in the name
-        {"#a*", {"#alpha"}},
-        {"ph", {"#alpha"}},
-        {"crypt", {}},
+        {"#a*", {"#alpha"}},         {"ph", {"#alpha"}}, {"crypt", {}},
     };
     for (const ListCase& c : cases) {
         SCOPED_TRACE(std::string(c.Filter));
@@ -282,8 +283,12 @@ TEST_F(Channels, ListFiltersByCountTextAndPattern)
                 break;
             }
             const std::string reply = AfterSource(line);
-            if (reply.rfind("322 Ann #alpha ", 0) == 0) EXPECT_EQ(reply, "322 Ann #alpha 1 :Rust talk");
-            if (reply.rfind("322 Ann #beta ", 0) == 0) EXPECT_EQ(reply, "322 Ann #beta 3 :[+n] ");
+            if (reply.rfind("322 Ann #alpha ", 0) == 0) {
+                EXPECT_EQ(reply, "322 Ann #alpha 1 :Rust talk");
+            }
+            if (reply.rfind("322 Ann #beta ", 0) == 0) {
+                EXPECT_EQ(reply, "322 Ann #beta 3 :[+n] ");
+            }
             shown.insert(reply.substr(8, reply.find(' ', 8) - 8));
         }
         EXPECT_EQ(shown, c.Shown);
@@ -296,10 +301,13 @@ TEST_F(Channels, QuitReachesEachChannelMateOnce)
     TestClient bob = Client("Bob");
     TestClient cid = Client("Cid");
     TestClient dan = Client("Dan");
-    for (TestClient* member : {&ann, &bob}) JoinDone(*member, "#one");
-    for (TestClient* member : {&ann, &bob, &cid}) JoinDone(*member, "#two");
+    for (TestClient* member : {&ann, &bob})
+        JoinDone(*member, "#one");
+    for (TestClient* member : {&ann, &bob, &cid})
+        JoinDone(*member, "#two");
     JoinDone(dan, "#elsewhere");
-    for (TestClient* member : {&bob, &cid, &dan}) member->Sync();
+    for (TestClient* member : {&bob, &cid, &dan})
+        member->Sync();
     ann.Send("QUIT :bye now");
     ann.WaitClosed();
     const std::vector<std::string> bobSaw = bob.Sync();

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class Messages : public ::testing::Test {
+class Messages : public ::testing::Test
+{
 protected:
     TestServer Server;
     TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
@@ -58,8 +60,10 @@ TEST_F(Messages, ChannelMessageReachesTheOthersButNotTheSender)
     TestClient ann = Client("Ann");
     TestClient bob = Client("Bob");
     TestClient cid = Client("Cid");
-    for (TestClient* member : {&ann, &bob, &cid}) JoinDone(*member, "#talk");
-    for (TestClient* member : {&ann, &bob}) member->Sync();
+    for (TestClient* member : {&ann, &bob, &cid})
+        JoinDone(*member, "#talk");
+    for (TestClient* member : {&ann, &bob})
+        member->Sync();
     ann.Send("PRIVMSG #TALK :hi all");
     for (TestClient* member : {&bob, &cid}) {
         const std::string line = member->ExpectNext(" PRIVMSG ");
