@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -76,8 +77,13 @@ IRCServer::IRCServer()
     RefreshFromFile();
     DBase.LogError = [](const std::string& line) { WriteLog(line); };
     if (!DBase.OpenDataBase(AppPath + DataBaseName)) {
-        DataBaseLocked = DBase.IsLocked();
-        if (!DataBaseLocked) WriteLog("ERROR OpenDataBase " + AppPath + DataBaseName + " cannot be opened");
+        DataBaseLocked = DBase.LastOpenFailure == OpenFailure::InUse;
+        if (!DataBaseLocked) {
+            // The server still runs, with default settings, as it would on a first start.
+            const std::string reason = "ERROR OpenDataBase " + AppPath + DataBaseName + " " + DBase.OpenFailureText;
+            WriteLog(reason);
+            std::fprintf(stderr, "%s\n", reason.c_str());
+        }
     }
     NetWorkName = "Korvane";
     CloseChanIfEmpty = true;
@@ -85,6 +91,7 @@ IRCServer::IRCServer()
     StartDate = Now();
     ReadSettings();
     ircSock.OnConnectionRequest = [this] { ircSock_ConnectionRequest(); };
+    SmtpClient.OnError = [this](const std::string&) { SmtpClient_Error(); };
 }
 
 IRCServer::~IRCServer()
@@ -96,33 +103,33 @@ void IRCServer::ReadSettings()
 {
     const auto slot = [this](int Index) { return DBase.State == 1 ? DBase.GetGlobalVal(Index) : std::string(); };
     Date date = 0;
-    if (ReadStoredDate(slot(Slot::InstDate), date)) {
+    if (ReadStoredDate(slot(GlobalSlot::InstDate), date)) {
         InstDate = date;
     } else {
         InstDate = Now();
-        if (DBase.State == 1) DBase.SetGlobalVal(Slot::InstDate, StoredDateText(InstDate));
+        if (DBase.State == 1) DBase.SetGlobalVal(GlobalSlot::InstDate, StoredDateText(InstDate));
     }
-    ServerPassword = slot(Slot::ServerPassword);
-    ConnectCount = NumericValue(slot(Slot::ConnectCount));
-    MaxUserCount = SettingInt(slot(Slot::MaxUserCount));
-    if (ReadStoredDate(slot(Slot::MaxUserDate), date)) MaxUserDate = date;
-    const std::string network = slot(Slot::NetWorkName);
+    ServerPassword = slot(GlobalSlot::ServerPassword);
+    ConnectCount = NumericValue(slot(GlobalSlot::ConnectCount));
+    MaxUserCount = SettingInt(slot(GlobalSlot::MaxUserCount));
+    if (ReadStoredDate(slot(GlobalSlot::MaxUserDate), date)) MaxUserDate = date;
+    const std::string network = slot(GlobalSlot::NetWorkName);
     if (!network.empty()) NetWorkName = network;
-    LHName = slot(Slot::LHName);
-    LocalIrcPort = static_cast<std::int32_t>(std::clamp<long long>(WholeValue(slot(Slot::LocalIrcPort)), 0, 65535));
-    DefoultLang = slot(Slot::DefoultLang);
-    Logging = std::clamp(SettingInt(slot(Slot::Logging)), 0, 4);
-    SmtpClient.Server = slot(Slot::SmtpServer);
-    SmtpClient.FromAdress = slot(Slot::SmtpFrom);
-    AutoFloodKill = SettingInt(slot(Slot::AutoFloodKill));
-    MaxAlowedClones = SettingInt(slot(Slot::MaxAlowedClones));
-    StatWriteCount = SettingInt(slot(Slot::StatWriteCount));
-    EveryDayStat = NumericValue(slot(Slot::EveryDayStat)) != 0;
-    PingInterval = SettingInt(slot(Slot::PingInterval));
+    LHName = slot(GlobalSlot::LHName);
+    LocalIrcPort = static_cast<std::int32_t>(std::clamp<long long>(WholeValue(slot(GlobalSlot::LocalIrcPort)), 0, 65535));
+    DefoultLang = slot(GlobalSlot::DefoultLang);
+    Logging = std::clamp(SettingInt(slot(GlobalSlot::Logging)), 0, 4);
+    SmtpClient.Server = slot(GlobalSlot::SmtpServer);
+    SmtpClient.FromAdress = slot(GlobalSlot::FromAdress);
+    AutoFloodKill = SettingInt(slot(GlobalSlot::AutoFloodKill));
+    MaxAlowedClones = SettingInt(slot(GlobalSlot::MaxAlowedClones));
+    StatWriteCount = SettingInt(slot(GlobalSlot::StatWriteCount));
+    EveryDayStat = NumericValue(slot(GlobalSlot::EveryDayStat)) != 0;
+    PingInterval = SettingInt(slot(GlobalSlot::PingInterval));
     if (PingInterval == 0) PingInterval = 180;
-    CloseChanIfEmpty = SettingFlag(slot(Slot::CloseChanIfEmpty), true);
-    GetClientVersion = SettingFlag(slot(Slot::GetClientVersion), true);
-    AwayChanmode = SettingFlag(slot(Slot::AwayChanmode), true);
+    CloseChanIfEmpty = SettingFlag(slot(GlobalSlot::CloseChanIfEmpty), true);
+    GetClientVersion = SettingFlag(slot(GlobalSlot::GetClientVersion), true);
+    AwayChanmode = SettingFlag(slot(GlobalSlot::AwayChanmode), true);
     if (DBase.State == 1) DBase.Sync();
 }
 
@@ -263,7 +270,7 @@ void IRCServer::SaveConnectCount()
     std::ostringstream text;
     text.precision(15);
     text << ConnectCount;
-    DBase.SetGlobalVal(Slot::ConnectCount, text.str());
+    DBase.SetGlobalVal(GlobalSlot::ConnectCount, text.str());
     DBase.Sync();
 }
 

@@ -5,6 +5,7 @@
 #include "common/Clock.h"
 #include "net/CSocket.h"
 #include "net/SelfTimer.h"
+#include "server/db/GlobalSlots.h"
 #include "server/db/KvDataBase.h"
 #include "server/support/SmtpClass.h"
 
@@ -19,32 +20,6 @@
 class IRCConnection;
 class IRCChannel;
 
-// Global value slots of the record database that hold the settings.
-namespace Slot {
-constexpr int InstDate = 4;
-constexpr int ServerPassword = 5;
-constexpr int ConnectCount = 6;
-constexpr int NetWorkName = 7;
-constexpr int LHName = 8;
-constexpr int LocalIrcPort = 9;
-constexpr int CloseChanIfEmpty = 10;
-constexpr int GetClientVersion = 11;
-constexpr int GLineChain = 12;
-constexpr int DefoultLang = 13;
-constexpr int PingInterval = 14;
-constexpr int SmtpServer = 15;
-constexpr int SmtpFrom = 16;
-constexpr int AutoFloodKill = 17;
-constexpr int MaxAlowedClones = 18;
-constexpr int StatWriteCount = 19;
-constexpr int EveryDayStat = 20;
-constexpr int MaxUserCount = 21;
-constexpr int MaxUserDate = 22;
-constexpr int AwayChanmode = 23;
-// The logging level has a slot of its own, so that it and the default language no longer
-// overwrite each other.
-constexpr int Logging = 24;
-} // namespace Slot
 
 // Ranks and skills of the channel permission model.
 constexpr int RankCount = 6;

@@ -79,8 +79,8 @@ void IRCConnection::IntConnection()
         server.MaxUserCount = server.ConCount;
         server.MaxUserDate = Now();
         if (server.DBase.State == 1) {
-            server.DBase.SetGlobalVal(Slot::MaxUserCount, std::to_string(server.MaxUserCount));
-            server.DBase.SetGlobalVal(Slot::MaxUserDate, StoredDateText(server.MaxUserDate));
+            server.DBase.SetGlobalVal(GlobalSlot::MaxUserCount, std::to_string(server.MaxUserCount));
+            server.DBase.SetGlobalVal(GlobalSlot::MaxUserDate, StoredDateText(server.MaxUserDate));
         }
     }
     Nick.clear();
@@ -355,13 +355,13 @@ void IRCConnection::SaveValues()
     if (IdentNick.empty() || db.State != 1) return;
     const std::int32_t id = db.GetUserID(IdentNick);
     if (id <= 0) return;
-    db.WriteValue(id, UserVal::GlobChanMState, std::to_string(GlobChanMState));
-    db.WriteValue(id, UserVal::LastSeen, StoredDateText(Now()));
-    db.WriteValue(id, UserVal::AwayMsg, AwayMsg);
-    db.WriteValue(id, UserVal::ClientVersion, ClinentVStr);
-    db.WriteValue(id, UserVal::ServerOpModes, std::to_string(ServerOpModes));
-    db.WriteValue(id, UserVal::Reserved10, "");
-    db.WriteValue(id, UserVal::Language, GetLanguageSign(Language));
+    db.WriteValue(id, UserValue::GlobChanMState, std::to_string(GlobChanMState));
+    db.WriteValue(id, UserValue::SaveDate, StoredDateText(Now()));
+    db.WriteValue(id, UserValue::AwayMsg, AwayMsg);
+    db.WriteValue(id, UserValue::ClinentVStr, ClinentVStr);
+    db.WriteValue(id, UserValue::ServerOpModes, std::to_string(ServerOpModes));
+    db.WriteValue(id, UserValue::PassMailHost, "");
+    db.WriteValue(id, UserValue::Language, GetLanguageSign(Language));
     db.Sync();
 }
 

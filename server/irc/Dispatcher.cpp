@@ -99,7 +99,8 @@ void ToService(IRCConnection& conn, std::string_view Prefix, std::string Text, s
 void IRCConnection::Dispatch()
 {
     const std::string word = LowerCase(Params[0]);
-    if (State < ConnState::Registered && word != "pass" && word != "user" && word != "nick" && word != "pong")
+    if (State < ConnState::Registered && word != "pass" && word != "user" && word != "nick" && word != "pong" &&
+        word != "cap")
         return;
     // Looked up by the lower-cased word; each entry shapes the arguments for its handler.
     using Command = void (*)(IRCConnection&);
@@ -108,6 +109,7 @@ void IRCConnection::Dispatch()
         {"user", [](IRCConnection& c) { c.UserCommand(c.Params[1], c.Params[4]); }},
         {"nick", [](IRCConnection& c) { c.NickCommand(c.Params[1]); }},
         {"pong", [](IRCConnection& c) { c.PongCommand(c.Params[1]); }},
+        {"cap", [](IRCConnection& c) { c.CapCommand(); }},
         {"list", [](IRCConnection& c) { c.ListChannels(c.Params[1]); }},
         {"join",
          [](IRCConnection& c) {
@@ -213,6 +215,20 @@ void IRCConnection::NickCommand(std::string_view NewNickView)
         if (registered) bindServer->CheckWatchedUser(*this, false);
     }
     if (RegistrationReady()) SendPing();
+}
+
+// Today's clients (irssi, WeeChat, HexChat) open with capability negotiation and some wait for
+// its answer before they register. We offer no capabilities: an empty list, and every request
+// is declined, which lets them carry on with a plain registration.
+void IRCConnection::CapCommand()
+{
+    const std::string sub = LowerCase(Params[1]);
+    const std::string head = ":" + bindServer->LHName + " CAP " + (Nick.empty() ? std::string("*") : Nick) + " ";
+    if (sub == "ls" || sub == "list") {
+        SendLine(head + (sub == "ls" ? "LS" : "LIST") + " :");
+    } else if (sub == "req") {
+        SendLine(head + "NAK :" + Params[2]);
+    }
 }
 
 void IRCConnection::PongCommand(std::string_view Token)

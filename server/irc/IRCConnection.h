@@ -126,6 +126,7 @@ private:
     std::string Joined(int FromIndex) const;
     void NickCommand(std::string_view NewNick);
     void PongCommand(std::string_view Token);
+    void CapCommand();
     void AwayCommand();
     void LanguageCommand();
     void NamesCommand(std::string_view ChanName);

@@ -25,19 +25,19 @@ TEST(ServerSettings, EmptyDatabaseGivesTheDefaults)
 
 TEST(ServerSettings, SlotsAreReadIntoTheFields)
 {
-    InProcessServer server({{Slot::NetWorkName, "Testnet"},
-                            {Slot::LHName, "irc.test"},
-                            {Slot::CloseChanIfEmpty, "0"},
-                            {Slot::GetClientVersion, "False"},
-                            {Slot::AwayChanmode, "0"},
-                            {Slot::PingInterval, "0"},
-                            {Slot::AutoFloodKill, "7x"},
-                            {Slot::MaxAlowedClones, "3"},
-                            {Slot::EveryDayStat, "1"},
-                            {Slot::Logging, "2"},
-                            {Slot::DefoultLang, "Deutsch"},
-                            {Slot::ConnectCount, "41"},
-                            {Slot::ServerPassword, "pw"}});
+    InProcessServer server({{GlobalSlot::NetWorkName, "Testnet"},
+                            {GlobalSlot::LHName, "irc.test"},
+                            {GlobalSlot::CloseChanIfEmpty, "0"},
+                            {GlobalSlot::GetClientVersion, "False"},
+                            {GlobalSlot::AwayChanmode, "0"},
+                            {GlobalSlot::PingInterval, "0"},
+                            {GlobalSlot::AutoFloodKill, "7x"},
+                            {GlobalSlot::MaxAlowedClones, "3"},
+                            {GlobalSlot::EveryDayStat, "1"},
+                            {GlobalSlot::Logging, "2"},
+                            {GlobalSlot::DefoultLang, "Deutsch"},
+                            {GlobalSlot::ConnectCount, "41"},
+                            {GlobalSlot::ServerPassword, "pw"}});
     const IRCServer& s = *server.Server;
     EXPECT_EQ(s.NetWorkName, "Testnet");
     EXPECT_EQ(s.LHName, "irc.test");
@@ -78,8 +78,37 @@ TEST(ServerSettings, NewPeakOfUsersIsStored)
     bob.Send("NICK Bob");
     ASSERT_TRUE(server.PumpUntil([&] { return server.Server->ConCount == 2; }));
     EXPECT_EQ(server.Server->MaxUserCount, 2);
-    EXPECT_EQ(server.Server->DBase.GetGlobalVal(Slot::MaxUserCount), "2");
-    EXPECT_FALSE(server.Server->DBase.GetGlobalVal(Slot::MaxUserDate).empty());
+    EXPECT_EQ(server.Server->DBase.GetGlobalVal(GlobalSlot::MaxUserCount), "2");
+    EXPECT_FALSE(server.Server->DBase.GetGlobalVal(GlobalSlot::MaxUserDate).empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(ServerSettings, ConnectCountIsWrittenAtMidnight)
+{
+    const char* oldZone = std::getenv("TZ");
+    const std::string saved = oldZone != nullptr ? oldZone : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    {
+        InProcessServer server;
+        // 23:59:00 of some day.
+        server.Clock.Wall = (server.Clock.Wall / 86'400'000) * 86'400'000 + 86'340'000;
+        TestClient ann = server.RegisteredClient("Ann");
+        EXPECT_EQ(server.Server->ConnectCount, 1);
+        server.Advance(30000); // 23:59:30
+        EXPECT_EQ(server.Server->DBase.GetGlobalVal(GlobalSlot::ConnectCount), "");
+        server.Advance(60000); // 00:00:30 of the next day
+        EXPECT_EQ(server.Server->DBase.GetGlobalVal(GlobalSlot::ConnectCount), "1");
+    }
+    if (oldZone != nullptr) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 } // namespace

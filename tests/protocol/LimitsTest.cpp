@@ -51,7 +51,7 @@ TEST_F(Limits, MalformedInputNeverHurtsTheServer)
     const std::string inputs[] = {
         "\r\n",
         "\r\r\r\n",
-        std::string("\0\x01\x02\x03\xff\xfe binary\r\n", 18),
+        std::string("\0\x01\x02\x03\xff\xfe binary\r\n", sizeof("\0\x01\x02\x03\xff\xfe binary\r\n") - 1),
         ":\r\n",
         ": : : :\r\n",
         ":prefix.only\r\n",
@@ -68,7 +68,7 @@ TEST_F(Limits, MalformedInputNeverHurtsTheServer)
 
 TEST(LimitsFlood, BurstBeyondTheFloodFactorCloses)
 {
-    TestServer server({{Slot::AutoFloodKill, "5"}});
+    TestServer server({{GlobalSlot::AutoFloodKill, "5"}});
     TestClient ann = Registered("Ann", server.Port());
     std::string burst;
     for (int i = 0; i < 40; ++i) burst += "PING :x\r\n";
@@ -79,7 +79,7 @@ TEST(LimitsFlood, BurstBeyondTheFloodFactorCloses)
 
 TEST(LimitsClones, FourthConnectionFromOneAddressIsRefused)
 {
-    TestServer server({{Slot::MaxAlowedClones, "2"}});
+    TestServer server({{GlobalSlot::MaxAlowedClones, "2"}});
     TestClient first = Registered("One", server.Port());
     TestClient second = Registered("Two", server.Port());
     TestClient third = Registered("Three", server.Port());

@@ -159,7 +159,7 @@ TEST_F(Registration, LanguageAndMyIp)
 
 TEST(RegistrationPassword, PasswordPaths)
 {
-    TestServer server({{Slot::ServerPassword, "s3cret"}});
+    TestServer server({{GlobalSlot::ServerPassword, "s3cret"}});
     {
         TestClient ann(server.Port());
         ann.Send("NICK Ann");
@@ -178,6 +178,27 @@ TEST(RegistrationPassword, PasswordPaths)
         bob.Expect("ERROR :" + Text(TextClosingLink));
         EXPECT_TRUE(bob.WaitClosed());
     }
+}
+
+} // namespace
+
+namespace {
+
+// Clients that open with capability negotiation get an empty list and still register.
+TEST(RegistrationCapabilities, NegotiationIsAnsweredAndDeclined)
+{
+    TestServer server;
+    TestClient ann(server.Port());
+    ann.Send("CAP LS 302");
+    EXPECT_NE(ann.ExpectNext(" CAP * LS :").size(), 0u);
+    ann.Send("NICK Ann");
+    ann.Send("CAP REQ :multi-prefix");
+    EXPECT_NE(ann.ExpectNext(" CAP Ann NAK :multi-prefix").size(), 0u);
+    ann.Send("USER ann 0 * :Ann");
+    ann.Expect("PING :");
+    ann.Send("CAP END");
+    ann.Send("PONG :" + ann.LastPingToken);
+    ann.Expect(" 001 Ann ");
 }
 
 } // namespace

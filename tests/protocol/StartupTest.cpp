@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <csignal>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -70,13 +71,29 @@ TEST(Startup, SecondServerOnTheSameDirectoryRefusesToRun)
 
 TEST(Startup, SigtermEndsInOrderAndLogsCloses)
 {
-    TestServer server({{Slot::Logging, "1"}});
+    TestServer server({{GlobalSlot::Logging, "1"}});
     TestClient ann = Registered("Ann", server.Port());
     EXPECT_EQ(server.Stop(), 0);
     EXPECT_TRUE(ann.WaitClosed());
     const std::string log = server.Dir().Read("KorvaneIRCD.log");
     EXPECT_NE(log.find(" CONNECT 127.0.0.1"), std::string::npos) << log;
     EXPECT_NE(log.find(" CLOSE 127.0.0.1 -1 :"), std::string::npos) << log;
+}
+
+TEST(Startup, SighupReloadsTheMessageOfTheDay)
+{
+    TestServer server;
+    server.Dir().Write("MOTD.txt", "Fresh news");
+    server.Signal(SIGHUP);
+    // The reload runs between two events; a client that registers after it sees the new text.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        TestClient ann = Registered("Ann" + std::to_string(attempt), server.Port());
+        bool fresh = false;
+        for (const std::string& line : ann.Seen)
+            if (line.find(" 372 ") != std::string::npos && line.find(":-Fresh news") != std::string::npos) fresh = true;
+        if (fresh) return;
+    }
+    ADD_FAILURE() << "the new message of the day never arrived";
 }
 
 TEST(Startup, HelpAndVersion)

@@ -89,7 +89,7 @@ void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slo
 {
     if (Slots.empty()) return;
     KvDataBase db;
-    ASSERT_TRUE(db.OpenDataBase(Dir + "/KorvaneIRCD.kdb"));
+    ASSERT_TRUE(db.OpenDataBase(Dir + "/KorvaneIRCD.kdb")) << db.OpenFailureText;
     for (const auto& [slot, value] : Slots) db.SetGlobalVal(slot, value);
     db.CloseDataBase();
 }
@@ -171,6 +171,11 @@ void TestServer::Kill()
     int status = 0;
     waitpid(Pid, &status, 0);
     Pid = -1;
+}
+
+void TestServer::Signal(int Number)
+{
+    if (Pid > 0) kill(Pid, Number);
 }
 
 std::string TestServer::LoginLine(int Index) const

@@ -45,6 +45,8 @@ public:
     int Stop();
     // SIGKILL, no chance to clean up.
     void Kill();
+    // Sends a signal to the running server (SIGHUP reloads its files).
+    void Signal(int Number);
     bool Running() const { return Pid > 0; }
 
     int Port() const { return ServerPort; }
