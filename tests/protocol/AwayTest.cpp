@@ -92,7 +92,7 @@ TEST_F(Away, JoiningWhileBusyTellsTheOthersOnly)
 
 TEST(AwayWithoutChannelModes, SleepOnlyReplies)
 {
-    TestServer server({{Slot::AwayChanmode, "0"}});
+    TestServer server({{GlobalSlot::AwayChanmode, "0"}});
     TestClient ann = Registered("Ann", server.Port());
     TestClient bob = Registered("Bob", server.Port());
     JoinDone(ann, "#plain");

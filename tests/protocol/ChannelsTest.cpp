@@ -159,7 +159,7 @@ TEST_F(Channels, PartEchoesTheNameAsTypedAndTheLastLeaverClosesTheChannel)
 
 TEST(ChannelsKeptOpen, WithoutClosingEmptyChannelsTheTopicOutlivesTheMembers)
 {
-    TestServer server({{Slot::CloseChanIfEmpty, "0"}});
+    TestServer server({{GlobalSlot::CloseChanIfEmpty, "0"}});
     TestClient ann = Registered("Ann", server.Port());
     JoinDone(ann, "#stay");
     ann.Send("TOPIC #stay :still here");
