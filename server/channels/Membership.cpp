@@ -87,7 +87,6 @@ std::string IRCConnection::GetChannelListString(bool SelfList) const
     for (const ChannelSlot& slot : ChannelSlots) {
         if (!slot.InUse || slot.Channel == nullptr) continue;
         if (!SelfList && slot.Channel->GetMode(ChanMode::Secret) != 0) continue;
-        // The first slot of a name is the one GetHModeCHar reads, and a name is in one slot only.
         list.append(HighestStatusChar(slot)).append(slot.Channel->Name).append(" ");
     }
     return std::string(TrimSpaces(list));

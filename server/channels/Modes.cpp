@@ -266,7 +266,7 @@ void IRCChannel::SendModeBuffer(IRCConnection& Sender, std::string_view SenderSt
         const std::string letters = ModeBufBadModes;
         ModeBufBadModes.clear();
         Sender.SendSM(ERR_UNKNOWNMODE,
-                      GetLangText(stateModes ? TextBusyAwayNotModes : TextUnknownMode, Sender.Language), letters,
-                      "");
+                      GetLangText(stateModes ? TextBusyAwayNotModes : TextUnknownMode, Sender.Language),
+                      letters, "");
     }
 }

@@ -228,7 +228,8 @@ void IRCConnection::SetOp(std::string_view User, std::string_view Rank)
     const std::string prefix = ":" + Nick + " MODE " + target->Nick;
     if (Rank[0] == '-') {
         if (letter != oldLetter) return;
-        SendServiceNotice("OperServ", GetLangText(TextOperLevelRemoved, Language, target->Nick, letter), *this);
+        SendServiceNotice("OperServ", GetLangText(TextOperLevelRemoved, Language, target->Nick, letter),
+                          *this);
         // The level changes before the line goes out: a target closed by it saves the new level.
         target->ServerOpModes = OperLevel::None;
         target->SendLine(prefix + " -" + oldLetter);
