@@ -58,6 +58,15 @@ void IRCChannel::RemoveUser(IRCConnection* Conn)
     if (found != Users.end()) Users.erase(found);
 }
 
+IRCConnection* IRCChannel::FindMember(std::string_view MemberNick) const
+{
+    // Nicks are unique among registered users, so the nick index finds the one member a walk of
+    // Users would find, without a cost that grows with the channel.
+    IRCConnection* conn = bindServer->FindConnByNick(MemberNick, ConnState::Registered);
+    if (conn == nullptr || conn->FindChannelSlot(*this) < 0) return nullptr;
+    return conn;
+}
+
 void IRCChannel::CloseChannel()
 {
     if (State == 0) return;

@@ -97,6 +97,8 @@ public:
     // called by the connection's join and leave operations.
     void AddUser(IRCConnection* Conn);
     void RemoveUser(IRCConnection* Conn);
+    // The member with that nick, or nullptr.
+    IRCConnection* FindMember(std::string_view MemberNick) const;
     // State 0, one open channel less, out of the server's name index. Saving is the caller's.
     void CloseChannel();
 

@@ -27,3 +27,11 @@ constexpr int None = 0;
 constexpr int Busy = 1;
 constexpr int Away = 2;
 } // namespace ChanMState
+
+// Server operator levels (ServerOpModes); a lower number is the higher level.
+namespace OperLevel {
+constexpr int None = 0;
+constexpr int Admin = 1;    // A: may grant and take any level
+constexpr int CoAdmin = 2;  // C: acts on level 0 and 3, grants 3
+constexpr int Operator = 3; // O: changes no level
+} // namespace OperLevel

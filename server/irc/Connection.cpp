@@ -301,17 +301,7 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
             break;
         }
         if (!quitText.empty()) SendQuitMsg(quitText);
-        for (int slot = 0; slot < MaxChannelSlots; ++slot) {
-            if (!ChannelSlots[slot].InUse) continue;
-            IRCChannel* chan = ChannelSlots[slot].Channel;
-            chan->RemoveUser(this);
-            if (chan->Users.empty() && server.CloseChanIfEmpty) {
-                chan->SaveChanVals();
-                chan->CloseChannel();
-            }
-            SaveUChanVals(slot);
-            ChannelSlots[slot] = ChannelSlot{};
-        }
+        for (int slot = 0; slot < MaxChannelSlots; ++slot) LeaveChannelSlot(slot, true);
         SaveValues();
     }
     StopTimer(1, this);

@@ -90,7 +90,11 @@ public:
     void LoadUChanVals(int ChannelIndex);
     // Both sides of a membership change together: slot and the channel's Users.
     int EnterChannel(IRCChannel& Channel); // the slot index, -1 when all 32 are taken
-    void LeaveChannelSlot(int ChannelIndex);
+    // MayClose: a channel left empty closes (when the server closes empty channels); a kick never does.
+    void LeaveChannelSlot(int ChannelIndex, bool MayClose);
+    // The slot in use for the channel of that name, or for that channel object; -1 when none.
+    int FindChannelSlot(std::string_view ChanName) const;
+    int FindChannelSlot(const IRCChannel& Channel) const;
     std::array<ChannelSlot, MaxChannelSlots> ChannelSlots{};
 
     // Operator commands (OperCommands.cpp)

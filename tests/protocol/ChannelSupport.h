@@ -1,0 +1,42 @@
+#pragma once
+// Small helpers shared by the channel and message tests.
+
+#include "server/core/Langw.h"
+#include "support_lib/TestServer.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A text as the server sends it: the fixture's language file, loaded here as well.
+inline std::string Text(int Index, std::string_view P1 = "", std::string_view P2 = "")
+{
+    static const bool loaded = [] {
+        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
+        return true;
+    }();
+    (void)loaded;
+    return GetLangText(Index, 0, P1, P2);
+}
+
+// Joins and waits for the end of the NAMES reply, which ends a successful JOIN.
+inline void JoinDone(TestClient& Client, std::string_view Channel)
+{
+    Client.Send("JOIN " + std::string(Channel));
+    Client.Expect(" 366 ");
+}
+
+inline int CountContaining(const std::vector<std::string>& Lines, std::string_view What)
+{
+    return static_cast<int>(std::count_if(Lines.begin(), Lines.end(), [&](const std::string& line) {
+        return line.find(What) != std::string::npos;
+    }));
+}
+
+// The part of a line after its source: "JOIN :#a" of ":Ann!u@h JOIN :#a".
+inline std::string AfterSource(std::string_view Line)
+{
+    const std::size_t space = Line.find(' ');
+    return space == std::string_view::npos ? std::string() : std::string(Line.substr(space + 1));
+}
