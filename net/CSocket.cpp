@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -187,6 +188,11 @@ void CSocket::Accept(CSocket& Server)
     if (SocketHandle != 0) Disconnect();
     SocketHandle = fd;
     State = SockState::Connected;
+    // Replies are written line by line; without this, Nagle's algorithm holds every second
+    // line of a reply until the client's delayed acknowledgement, some 40 ms later.
+    const int noDelay = 1;
+    if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay) != 0)
+        ReportSystemError("CSocket setsockopt TCP_NODELAY");
     char text[INET_ADDRSTRLEN] = {};
     RemoteHost = inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text) != nullptr ? text : "";
     RemotePort = ntohs(peer.sin_port);

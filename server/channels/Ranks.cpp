@@ -154,7 +154,7 @@ void IRCConnection::SetGlobalChanState(int StType, std::string_view Param)
             if (State != ConnState::Registered) return;
         }
     }
-    if (GlobChanMState == ChanMState::None) MS_Recv(std::string_view()); // no notice of an empty memo box
+    if (GlobChanMState == ChanMState::None) MS_Recv(false); // no notice of an empty memo box
 }
 
 void IRCConnection::ReloadChanValues()
