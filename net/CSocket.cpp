@@ -35,10 +35,15 @@ bool IsConnectOutcome(int Errno)
 
 } // namespace
 
+// The guard lives on the stack of an event handler and unlinks itself in its destructor, so the
+// socket never keeps its address past its life; GCC cannot see the pairing in optimised builds.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
 CSocket::LifeGuard::LifeGuard(CSocket& Socket) : Owner(&Socket), Outer(Socket.Guards)
 {
     Socket.Guards = this;
 }
+#pragma GCC diagnostic pop
 
 CSocket::LifeGuard::~LifeGuard()
 {
