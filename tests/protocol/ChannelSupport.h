@@ -10,16 +10,6 @@
 #include <vector>
 
 // A text as the server sends it: the fixture's language file, loaded here as well.
-inline std::string Text(int Index, std::string_view P1 = "", std::string_view P2 = "")
-{
-    static const bool loaded = [] {
-        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
-        return true;
-    }();
-    (void)loaded;
-    return GetLangText(Index, 0, P1, P2);
-}
-
 // Joins and waits for the end of the NAMES reply, which ends a successful JOIN.
 inline void JoinDone(TestClient& Client, std::string_view Channel)
 {

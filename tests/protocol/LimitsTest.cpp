@@ -9,16 +9,6 @@
 
 namespace {
 
-std::string Text(int Index, std::string_view P1 = "")
-{
-    static const bool loaded = [] {
-        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
-        return true;
-    }();
-    (void)loaded;
-    return GetLangText(Index, 0, P1);
-}
-
 class Limits : public ::testing::Test {
 protected:
     TestServer Server;

@@ -17,16 +17,6 @@
 
 namespace {
 
-std::string Text(int Index, std::string_view P1 = "")
-{
-    static const bool loaded = [] {
-        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
-        return true;
-    }();
-    (void)loaded;
-    return GetLangText(Index, 0, P1);
-}
-
 bool AnyContains(const std::vector<std::string>& Lines, std::string_view Part)
 {
     return std::any_of(Lines.begin(), Lines.end(),

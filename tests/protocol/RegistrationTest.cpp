@@ -11,16 +11,6 @@
 namespace {
 
 // Texts as the server will send them: the same language file, loaded here.
-std::string Text(int Index, std::string_view P1 = "", std::string_view P2 = "")
-{
-    static const bool loaded = [] {
-        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
-        return true;
-    }();
-    (void)loaded;
-    return GetLangText(Index, 0, P1, P2);
-}
-
 class Registration : public ::testing::Test {
 protected:
     TestServer Server;

@@ -9,16 +9,6 @@
 
 namespace {
 
-std::string Text(int Index, std::string_view P1 = "")
-{
-    static const bool loaded = [] {
-        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
-        return true;
-    }();
-    (void)loaded;
-    return GetLangText(Index, 0, P1);
-}
-
 // The next line must be a notice from Service to Nick with exactly this text.
 void ExpectNotice(TestClient& Client, std::string_view Service, std::string_view Nick,
                   const std::string& Wanted)

@@ -1,5 +1,6 @@
 #include "support_lib/TestServer.h"
 
+#include "server/core/Langw.h"
 #include "server/db/KvDataBase.h"
 
 #include <gtest/gtest.h>
@@ -391,4 +392,14 @@ TestClient Registered(std::string_view Nick, int Port)
     TestClient client;
     if (client.Connect(Port)) client.Register(Nick);
     return client;
+}
+
+std::string Text(int Index, std::string_view P1, std::string_view P2)
+{
+    static const bool loaded = [] {
+        LoadLanguages(std::string(KORV_FIXTURES_DIR) + "/");
+        return true;
+    }();
+    (void)loaded;
+    return GetLangText(Index, 0, P1, P2);
 }

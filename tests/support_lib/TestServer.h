@@ -102,5 +102,8 @@ private:
     std::string Buffer;
 };
 
+// A text of the fixture language, as the server sends it (the same file, loaded here).
+std::string Text(int Index, std::string_view P1 = "", std::string_view P2 = "");
+
 // Registers a client on the port; fails the test when registration does not complete.
 TestClient Registered(std::string_view Nick, int Port);
