@@ -2,7 +2,8 @@
 
 #include <ctime>
 
-namespace {
+namespace
+{
 SystemClock TheSystemClock;
 Clock* Current = &TheSystemClock;
 } // namespace
@@ -47,5 +48,6 @@ double SecondsSinceMidnight()
     const time_t seconds = static_cast<time_t>(ms / 1000);
     tm local{};
     localtime_r(&seconds, &local);
-    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(ms % 1000) / 1000.0;
+    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+           static_cast<double>(ms % 1000) / 1000.0;
 }

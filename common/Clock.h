@@ -8,7 +8,8 @@
 // 0 is the unset ("zero") date.
 using Date = std::int64_t;
 
-class Clock {
+class Clock
+{
 public:
     virtual ~Clock() = default;
     // Milliseconds of a monotonic up-time counter.
@@ -17,13 +18,15 @@ public:
     virtual std::int64_t WallMs() = 0;
 };
 
-class SystemClock final : public Clock {
+class SystemClock final : public Clock
+{
 public:
     std::int64_t UpTimeMs() override;
     std::int64_t WallMs() override;
 };
 
-class FakeClock final : public Clock {
+class FakeClock final : public Clock
+{
 public:
     std::int64_t UpMs = 1'000'000;
     std::int64_t Wall = 1'700'000'000'000;

@@ -4,13 +4,16 @@
 #include <cmath>
 #include <limits>
 
-namespace {
+namespace
+{
 
 constexpr std::array<unsigned char, 256> MakeLowerTable()
 {
     std::array<unsigned char, 256> table{};
-    for (int i = 0; i < 256; ++i) table[i] = static_cast<unsigned char>(i);
-    for (int i = 'A'; i <= 'Z'; ++i) table[i] = static_cast<unsigned char>(i + 32);
+    for (int i = 0; i < 256; ++i)
+        table[i] = static_cast<unsigned char>(i);
+    for (int i = 'A'; i <= 'Z'; ++i)
+        table[i] = static_cast<unsigned char>(i + 32);
     // Latin-1 capitals À..Þ, except the multiplication sign.
     for (int i = 0xC0; i <= 0xDE; ++i)
         if (i != 0xD7) table[i] = static_cast<unsigned char>(i + 32);
@@ -33,7 +36,8 @@ unsigned char LowerByte(unsigned char c)
 std::string LowerCase(std::string_view Text)
 {
     std::string result(Text);
-    for (char& c : result) c = static_cast<char>(LowerTable[static_cast<unsigned char>(c)]);
+    for (char& c : result)
+        c = static_cast<char>(LowerTable[static_cast<unsigned char>(c)]);
     return result;
 }
 
@@ -58,7 +62,8 @@ std::size_t FindNoCase(std::string_view Text, std::string_view What, std::size_t
 double NumericValue(std::string_view Text)
 {
     std::size_t i = 0;
-    while (i < Text.size() && (Text[i] == ' ' || Text[i] == '\t')) ++i;
+    while (i < Text.size() && (Text[i] == ' ' || Text[i] == '\t'))
+        ++i;
     bool negative = false;
     if (i < Text.size() && (Text[i] == '-' || Text[i] == '+')) negative = Text[i++] == '-';
     double value = 0;
@@ -91,13 +96,16 @@ long long WholeValue(std::string_view Text)
 
 std::string_view TrimSpaces(std::string_view Text)
 {
-    while (!Text.empty() && Text.front() == ' ') Text.remove_prefix(1);
-    while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
+    while (!Text.empty() && Text.front() == ' ')
+        Text.remove_prefix(1);
+    while (!Text.empty() && Text.back() == ' ')
+        Text.remove_suffix(1);
     return Text;
 }
 
 std::string_view TrimRight(std::string_view Text)
 {
-    while (!Text.empty() && Text.back() == ' ') Text.remove_suffix(1);
+    while (!Text.empty() && Text.back() == ' ')
+        Text.remove_suffix(1);
     return Text;
 }

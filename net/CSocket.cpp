@@ -13,7 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // The server takes many users at once; a backlog of 5 would refuse a burst of reconnecting
 // clients after a network hiccup before the loop gets round to accepting them.

@@ -9,14 +9,16 @@
 #include <string>
 #include <string_view>
 
-namespace SockState {
+namespace SockState
+{
 constexpr int Closed = 1;
 constexpr int Listening = 2;
 constexpr int Connecting = 3;
 constexpr int Connected = 4;
 } // namespace SockState
 
-class CSocket final : public Watcher {
+class CSocket final : public Watcher
+{
 public:
     CSocket() = default;
     ~CSocket() override; // Disconnect
@@ -37,7 +39,7 @@ public:
     std::function<void()> OnSendComplete; // can take data again; also once after accept/connect
     std::function<void()> OnDataArrival;
     std::function<void(int, const std::string&)> OnError; // outgoing connection failed
-    std::function<void()> OnConnectionRequest;             // listening socket has a pending connection
+    std::function<void()> OnConnectionRequest;            // listening socket has a pending connection
 
     // Starts a non-blocking connect; failures at any synchronous step end quietly with State 1.
     void Connect(std::string_view HOST, long Port);

@@ -19,7 +19,8 @@
 #include <system_error>
 #include <thread>
 
-namespace {
+namespace
+{
 
 constexpr std::size_t MaxWaiting = 128;
 constexpr std::size_t MaxNameLength = 255;
@@ -44,7 +45,8 @@ void ReportSystemError(const char* Operation)
 
 // The queue and its flags belong to the loop thread. The worker sees only Request and Answer,
 // under Lock, and rings WakeFd when an answer is ready.
-class LookupService final : public Watcher {
+class LookupService final : public Watcher
+{
 public:
     std::deque<LookupClient*> LookupQueue;
     bool LookupCancelled = false;

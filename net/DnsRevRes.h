@@ -5,7 +5,8 @@
 #include <functional>
 #include <string>
 
-class LookupClient {
+class LookupClient
+{
 public:
     // The address to look up, dotted decimal (the connection's HostIP).
     virtual const std::string& GetHostIP() const = 0;

@@ -11,7 +11,8 @@
 #include <cstring>
 #include <iostream>
 
-namespace {
+namespace
+{
 
 std::string SystemError(const char* Operation)
 {
@@ -19,7 +20,8 @@ std::string SystemError(const char* Operation)
 }
 
 // Empties the loop's own wake-up eventfd; Stop() only needs the wait to return.
-class WakeDrain final : public Watcher {
+class WakeDrain final : public Watcher
+{
 public:
     int Fd = -1;
     void OnReady(std::uint32_t) override

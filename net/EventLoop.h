@@ -10,14 +10,16 @@
 #include <unordered_map>
 #include <vector>
 
-class Watcher {
+class Watcher
+{
 public:
     virtual ~Watcher() = default;
     // Events is the epoll event mask that became ready.
     virtual void OnReady(std::uint32_t Events) = 0;
 };
 
-class EventLoop {
+class EventLoop
+{
 public:
     static EventLoop& Get();
 

@@ -14,7 +14,8 @@
 #include <string>
 #include <utility>
 
-namespace {
+namespace
+{
 
 // (owner address, timer id): ordered, so all timers of one owner sit side by side.
 using OwnerKey = std::pair<std::uintptr_t, int>;
@@ -34,7 +35,8 @@ OwnerKey KeyOf(TimerOwner* Owner, int TimerID)
 
 // Two indexes over the same timers keep every start, stop and expiry at O(log n), however many
 // connections each hold a deadline.
-class TimerTable final : public Watcher {
+class TimerTable final : public Watcher
+{
 public:
     std::map<OwnerKey, DueKey> ByOwner;
     std::map<DueKey, PendingTimer> ByDeadline;

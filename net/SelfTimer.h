@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-class TimerOwner {
+class TimerOwner
+{
 public:
     virtual void TimerEvent(int TimerID) = 0;
 

@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <string>
 
-namespace {
+namespace
+{
 
 struct ErrorText {
     int Number;

@@ -38,7 +38,10 @@ void IRCChannel::Send(std::string_view Data, IRCConnection& Sender, bool NotToMe
     // member whose send buffer overflows is closed inside SendLine and leaves Users.
     std::string line;
     line.reserve(Data.size() + 64);
-    line.append(":").append(SenderStr.empty() ? Sender.uID(0) : std::string(SenderStr)).append(" ").append(Data);
+    line.append(":")
+        .append(SenderStr.empty() ? Sender.uID(0) : std::string(SenderStr))
+        .append(" ")
+        .append(Data);
     const std::vector<IRCConnection*> members = Users;
     for (IRCConnection* member : members) {
         if (member->State <= 0) continue;

@@ -44,7 +44,8 @@ constexpr int MaxChannelSlots = 32;
 constexpr int MaxBans = 64;
 
 // Mode numbers; also the skill numbers of the rank table.
-namespace ChanMode {
+namespace ChanMode
+{
 constexpr int Moderated = 1;  // m
 constexpr int NoExternal = 2; // n
 constexpr int TopicLock = 3;  // t
@@ -61,7 +62,8 @@ constexpr int Admin = 13;     // a
 constexpr int Owner = 14;     // q
 } // namespace ChanMode
 
-class IRCChannel {
+class IRCChannel
+{
 public:
     std::string ModeKStr;
     std::vector<IRCConnection*> Users;
@@ -81,8 +83,8 @@ public:
     bool IsBanned(const IRCConnection& User) const;
     void SendBannlist(IRCConnection& Sender);
     void SetMode(std::string_view Mode, bool Remove, IRCConnection& Sender, std::string_view Parameter);
-    void AddToModeBuffer(IRCConnection& Sender, std::string_view Mode, bool Remove, std::string_view Parameter,
-                         std::string_view SenderStr, bool NotToMe);
+    void AddToModeBuffer(IRCConnection& Sender, std::string_view Mode, bool Remove,
+                         std::string_view Parameter, std::string_view SenderStr, bool NotToMe);
     void SendModeBuffer(IRCConnection& Sender, std::string_view SenderStr, bool NotToMe);
     void SaveChanVals();
     void SaveTopic();
@@ -103,7 +105,7 @@ public:
     void CloseChannel();
 
 private:
-    std::array<int, 15> ModeFlags{}; // by mode number 1..14; -1 set, 0 unset
+    std::array<int, 15> ModeFlags{};             // by mode number 1..14; -1 set, 0 unset
     std::array<BanEntry, MaxBans + 1> BanList{}; // slots 1..64
     int BanCount = 0;
     std::string ModeBufModes;

@@ -19,7 +19,8 @@
 std::string AppPath = "./";
 IRCServer* TheServer = nullptr;
 
-namespace {
+namespace
+{
 
 constexpr const char* ProgramName = "KorvaneIRCD";
 
@@ -110,7 +111,8 @@ Options ReadOptions(int argc, char** argv)
 
 // Signals arrive as a descriptor in the loop, so their handling runs between two events
 // like everything else.
-class SignalWatcher final : public Watcher {
+class SignalWatcher final : public Watcher
+{
 public:
     int Fd = -1;
     void OnReady(std::uint32_t) override

@@ -20,7 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr const char* DataBaseName = "KorvaneIRCD.kdb";
 
@@ -80,7 +81,8 @@ IRCServer::IRCServer()
         DataBaseLocked = DBase.LastOpenFailure == OpenFailure::InUse;
         if (!DataBaseLocked) {
             // The server still runs, with default settings, as it would on a first start.
-            const std::string reason = "ERROR OpenDataBase " + AppPath + DataBaseName + " " + DBase.OpenFailureText;
+            const std::string reason =
+                "ERROR OpenDataBase " + AppPath + DataBaseName + " " + DBase.OpenFailureText;
             WriteLog(reason);
             std::fprintf(stderr, "%s\n", reason.c_str());
         }
@@ -101,7 +103,9 @@ IRCServer::~IRCServer()
 
 void IRCServer::ReadSettings()
 {
-    const auto slot = [this](int Index) { return DBase.State == 1 ? DBase.GetGlobalVal(Index) : std::string(); };
+    const auto slot = [this](int Index) {
+        return DBase.State == 1 ? DBase.GetGlobalVal(Index) : std::string();
+    };
     Date date = 0;
     if (ReadStoredDate(slot(GlobalSlot::InstDate), date)) {
         InstDate = date;
@@ -116,7 +120,8 @@ void IRCServer::ReadSettings()
     const std::string network = slot(GlobalSlot::NetWorkName);
     if (!network.empty()) NetWorkName = network;
     LHName = slot(GlobalSlot::LHName);
-    LocalIrcPort = static_cast<std::int32_t>(std::clamp<long long>(WholeValue(slot(GlobalSlot::LocalIrcPort)), 0, 65535));
+    LocalIrcPort = static_cast<std::int32_t>(
+        std::clamp<long long>(WholeValue(slot(GlobalSlot::LocalIrcPort)), 0, 65535));
     DefoultLang = slot(GlobalSlot::DefoultLang);
     Logging = std::clamp(SettingInt(slot(GlobalSlot::Logging)), 0, 4);
     SmtpClient.Server = slot(GlobalSlot::SmtpServer);
@@ -168,7 +173,8 @@ void IRCServer::ReGenerateLoginFile()
         WriteLog("ERROR ReGenerateLoginFile " + path + " " + std::strerror(errno));
         return;
     }
-    if (fchmod(fd, 0600) != 0) WriteLog("ERROR ReGenerateLoginFile chmod " + std::string(std::strerror(errno)));
+    if (fchmod(fd, 0600) != 0)
+        WriteLog("ERROR ReGenerateLoginFile chmod " + std::string(std::strerror(errno)));
     std::string_view rest = text;
     while (!rest.empty()) {
         const ssize_t written = write(fd, rest.data(), rest.size());
@@ -312,7 +318,8 @@ void IRCServer::Shutdown()
     ShutDown = true;
     if (ircSock.State > SockState::Closed) ircSock.Disconnect();
     StopTimer(1, this);
-    for (auto& conn : ircConns) conn->CloseConnection(QuitType::Destroyed, "");
+    for (auto& conn : ircConns)
+        conn->CloseConnection(QuitType::Destroyed, "");
     SaveConnectCount();
     if (DBase.State == 1) DBase.CloseDataBase();
     ReleaseLookupService();
@@ -341,10 +348,9 @@ void IRCServer::IndexNick(IRCConnection& Conn, std::string_view OldNick)
     if (Conn.Nick.empty()) return;
     std::vector<IRCConnection*>& holders = NickIndex[LowerCase(Conn.Nick)];
     // Kept in collection order, so the first holder is the one a walk of ircConns finds first.
-    const auto at = std::lower_bound(holders.begin(), holders.end(), &Conn,
-                                     [](const IRCConnection* a, const IRCConnection* b) {
-                                         return a->ConnIndex < b->ConnIndex;
-                                     });
+    const auto at = std::lower_bound(
+        holders.begin(), holders.end(), &Conn,
+        [](const IRCConnection* a, const IRCConnection* b) { return a->ConnIndex < b->ConnIndex; });
     if (at == holders.end() || *at != &Conn) holders.insert(at, &Conn);
 }
 

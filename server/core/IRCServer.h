@@ -20,12 +20,12 @@
 class IRCConnection;
 class IRCChannel;
 
-
 // Ranks and skills of the channel permission model.
 constexpr int RankCount = 6;
 constexpr int SkillCount = 19;
 
-class IRCServer final : public TimerOwner {
+class IRCServer final : public TimerOwner
+{
 public:
     IRCServer();
     ~IRCServer();

@@ -9,7 +9,8 @@
 #include <iterator>
 #include <system_error>
 
-namespace {
+namespace
+{
 
 // Room for text numbers 1 to 129 of language 0 even when no file is loaded, so that a server
 // without language files answers with empty texts instead of error texts.

@@ -15,7 +15,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // A client may send at most this much without a line feed: a line of 8192 characters and
 // its carriage return. More is closed like an over-long line, so nobody can grow our memory.
@@ -171,7 +172,8 @@ void IRCConnection::SendLine(std::string_view Text)
         line.reserve(Text.size() + 2);
         line.append(Text).append("\r\n");
         accepted = std::max(0L, wins.SendData(line));
-        if (static_cast<std::size_t>(accepted) < line.size()) SendBuffer.append(line, static_cast<std::size_t>(accepted));
+        if (static_cast<std::size_t>(accepted) < line.size())
+            SendBuffer.append(line, static_cast<std::size_t>(accepted));
     } else {
         SendBuffer.append(Text).append("\r\n");
     }
@@ -263,7 +265,8 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
                      GetLangText(TextGLinedReason, Language, server.NetWorkName) + ")");
             break;
         case QuitType::Clones:
-            SendLine(closing + " " + GetLangText(TextTooManyClones, Language, std::to_string(server.MaxAlowedClones)));
+            SendLine(closing + " " +
+                     GetLangText(TextTooManyClones, Language, std::to_string(server.MaxAlowedClones)));
             break;
         default:
             break;
@@ -280,7 +283,8 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
             quitText = "QUIT :" + GetLangText(TextQuitError, Language) + "(" + message + ")";
             break;
         case QuitType::Quit:
-            quitText = message.empty() ? "QUIT :" + GetLangText(TextQuitNoMessage, Language) : "QUIT :Quit: " + message;
+            quitText = message.empty() ? "QUIT :" + GetLangText(TextQuitNoMessage, Language)
+                                       : "QUIT :Quit: " + message;
             break;
         case QuitType::PeerClosed:
             quitText = "QUIT :" + GetLangText(TextQuitPeerClosed, Language);
@@ -301,7 +305,8 @@ void IRCConnection::CloseConnection(int QuitType, std::string_view QuitMSG)
             break;
         }
         if (!quitText.empty()) SendQuitMsg(quitText);
-        for (int slot = 0; slot < MaxChannelSlots; ++slot) LeaveChannelSlot(slot, true);
+        for (int slot = 0; slot < MaxChannelSlots; ++slot)
+            LeaveChannelSlot(slot, true);
         SaveValues();
     }
     StopTimer(1, this);
@@ -339,7 +344,8 @@ void IRCConnection::SendQuitMsg(std::string_view Text)
         if (receiver->State > ConnState::Free) receiver->SendLine(line);
 }
 
-bool IRCConnection::CheckQuitMsg(std::string_view Text, const IRCChannel* ParentChan, IRCConnection& ParentConn)
+bool IRCConnection::CheckQuitMsg(std::string_view Text, const IRCChannel* ParentChan,
+                                 IRCConnection& ParentConn)
 {
     for (const ChannelSlot& slot : ChannelSlots) {
         if (!slot.InUse || slot.Channel != ParentChan) continue;

@@ -15,7 +15,8 @@
 #include <cmath>
 #include <unordered_map>
 
-namespace {
+namespace
+{
 
 constexpr std::size_t MaxLineLength = 8192;
 constexpr int MaxTokens = 128;
@@ -70,7 +71,8 @@ void IRCConnection::Tokenise(std::string_view Line)
             break;
         }
         const std::size_t space = Line.find(' ', pos);
-        Params[index] = std::string(Line.substr(pos, space == std::string_view::npos ? std::string_view::npos : space - pos));
+        Params[index] = std::string(
+            Line.substr(pos, space == std::string_view::npos ? std::string_view::npos : space - pos));
         if (space == std::string_view::npos || index == MaxTokens - 1) break;
         pos = space + 1;
         ++index;
@@ -87,7 +89,8 @@ std::string IRCConnection::Joined(int FromIndex) const
     return JoinTokens(Params, ParamCount, FromIndex);
 }
 
-namespace {
+namespace
+{
 
 void ToService(IRCConnection& conn, std::string_view Prefix, std::string Text, std::string_view Service)
 {
@@ -99,8 +102,8 @@ void ToService(IRCConnection& conn, std::string_view Prefix, std::string Text, s
 void IRCConnection::Dispatch()
 {
     const std::string word = LowerCase(Params[0]);
-    if (State < ConnState::Registered && word != "pass" && word != "user" && word != "nick" && word != "pong" &&
-        word != "cap")
+    if (State < ConnState::Registered && word != "pass" && word != "user" && word != "nick" &&
+        word != "pong" && word != "cap")
         return;
     // Looked up by the lower-cased word; each entry shapes the arguments for its handler.
     using Command = void (*)(IRCConnection&);
@@ -118,8 +121,8 @@ void IRCConnection::Dispatch()
              std::size_t start = 0;
              for (;;) {
                  const std::size_t comma = names.find(',', start);
-                 c.JoinChannel(std::string_view(names).substr(start, comma == std::string::npos ? std::string::npos
-                                                                                               : comma - start),
+                 c.JoinChannel(std::string_view(names).substr(
+                                   start, comma == std::string::npos ? std::string::npos : comma - start),
                                key);
                  if (comma == std::string::npos || c.State != ConnState::Registered) break;
                  start = comma + 1;
@@ -158,7 +161,8 @@ void IRCConnection::Dispatch()
         {"recv", [](IRCConnection& c) { ToService(c, "RECV ", c.Joined(1), "MemoServ"); }},
         {"rereg", [](IRCConnection& c) { c.ChangePassword(c.Params[1], c.Params[2]); }},
         {"rehash", [](IRCConnection& c) { ServiceCommand("REHASH", "OperServ", c); }},
-        {"clversion", [](IRCConnection& c) { ServiceCommand("CLIENTVERSION " + c.Params[1], "StatServ", c); }},
+        {"clversion",
+         [](IRCConnection& c) { ServiceCommand("CLIENTVERSION " + c.Params[1], "StatServ", c); }},
         {"busy", [](IRCConnection& c) { c.SetGlobalChanState(ChanMState::Busy, c.Params[1]); }},
         {"sleep", [](IRCConnection& c) { c.SetGlobalChanState(ChanMState::Away, c.Params[1]); }},
         {"away", [](IRCConnection& c) { c.AwayCommand(); }},
@@ -196,7 +200,8 @@ void IRCConnection::NickCommand(std::string_view NewNickView)
         SendSM(ERR_ERRONEUSNICKNAME, GetLangText(TextErroneousNick, Language), NewNick, "");
         return;
     }
-    if (!EqualsNoCase(NewNick, Nick) && bindServer->FindConnByNick(NewNick, ConnState::Resolving) != nullptr) {
+    if (!EqualsNoCase(NewNick, Nick) &&
+        bindServer->FindConnByNick(NewNick, ConnState::Resolving) != nullptr) {
         OldNick = NewNick;
         SendSM(ERR_NICKNAMEINUSE, GetLangText(TextNickInUse, Language), NewNick, "");
         return;
@@ -223,7 +228,8 @@ void IRCConnection::NickCommand(std::string_view NewNickView)
 void IRCConnection::CapCommand()
 {
     const std::string sub = LowerCase(Params[1]);
-    const std::string head = ":" + bindServer->LHName + " CAP " + (Nick.empty() ? std::string("*") : Nick) + " ";
+    const std::string head =
+        ":" + bindServer->LHName + " CAP " + (Nick.empty() ? std::string("*") : Nick) + " ";
     if (sub == "ls" || sub == "list") {
         SendLine(head + (sub == "ls" ? "LS" : "LIST") + " :");
     } else if (sub == "req") {
@@ -263,8 +269,8 @@ void IRCConnection::LanguageCommand()
         const int found = FindLanguage(Params[1]);
         if (found < 0) return;
         Language = found;
-        SendSM(RPL_LANGUAGE, GetLangText(TextLanguageSet, Language, GetLanguageName(found)), GetLanguageSign(found),
-               "");
+        SendSM(RPL_LANGUAGE, GetLangText(TextLanguageSet, Language, GetLanguageName(found)),
+               GetLanguageSign(found), "");
         return;
     }
     SendSM(RPL_LANGUAGE, GetLangText(TextLanguageList, Language, GetLanguageList(true)), "*", "");

@@ -18,7 +18,8 @@
 
 class IRCServer;
 
-class IRCConnection final : public TimerOwner, public LookupClient {
+class IRCConnection final : public TimerOwner, public LookupClient
+{
 public:
     IRCConnection();
     ~IRCConnection(); // closes with quit type -1

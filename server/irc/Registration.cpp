@@ -13,7 +13,8 @@
 
 #include <random>
 
-namespace {
+namespace
+{
 
 // Guest numbers need no secrecy, only spread.
 std::mt19937& GuestRandom()
@@ -23,8 +24,8 @@ std::mt19937& GuestRandom()
 }
 
 constexpr std::string_view ForbiddenNickChars = "@+*#!%&$/<>~?.:\xB0\xA7\x80";
-constexpr std::string_view ReservedNicks[] = {"nickserv", "statserv", "memoserv", "memserv", "chanserv",
-                                              "secure",   "operserv", "global"};
+constexpr std::string_view ReservedNicks[] = {"nickserv", "statserv", "memoserv", "memserv",
+                                              "chanserv", "secure",   "operserv", "global"};
 // Registration PING tokens are centiseconds since midnight; larger answers are not ours.
 constexpr double MaxPingToken = 11534336;
 
@@ -82,7 +83,8 @@ void IRCConnection::SendWelcome()
     SendSM(RPL_MYINFO, "",
            server.LHName + " " + server.ServerVersion + " * b" + (AwayChanm ? "yx" : "") + "qaohv", "");
     std::string languages = "ELIST=MUT LANGUAGE=" + std::to_string(LangCount);
-    for (int i = 0; i < LangCount; ++i) languages += "," + GetLanguageSign(i);
+    for (int i = 0; i < LangCount; ++i)
+        languages += "," + GetLanguageSign(i);
     languages += " MAXCHANNELS=32 MAXBANS=64 NICKLEN=30 TOPICLEN=512 KICKLEN=256 MAXTARGETS=1 AWAYLEN=32";
     SendSM(RPL_ISUPPORT, GetLangText(TextSupported, Language), languages, "");
     SendSM(RPL_ISUPPORT, GetLangText(TextSupported, Language),
@@ -92,7 +94,8 @@ void IRCConnection::SendWelcome()
            "");
     if (State != ConnState::Registered) return; // the burst overflowed the send buffer
     SendSM(RPL_LUSERCLIENT, GetLangText(TextUsersOnline, Language, std::to_string(server.ConCount)), "", "");
-    SendSM(RPL_LUSERCHANNELS, GetLangText(TextChannelsFormed, Language, "0"), std::to_string(server.ChanCount), "");
+    SendSM(RPL_LUSERCHANNELS, GetLangText(TextChannelsFormed, Language, "0"),
+           std::to_string(server.ChanCount), "");
     SendMotd();
     if (State != ConnState::Registered) return;
     SendLine(":" + Nick + " MODE " + Nick + " +" + UserModes());
@@ -143,13 +146,15 @@ void IRCConnection::AutoRename(std::string_view OldName, std::string_view NewGiv
         // tries the number is appended to it instead.
         std::uniform_int_distribution<int> number(0, 9999);
         for (int attempt = 0; attempt < 200 && newNick.empty(); ++attempt) {
-            std::string candidate = GetLangText(TextGuestNick, Language, std::to_string(number(GuestRandom())));
+            std::string candidate =
+                GetLangText(TextGuestNick, Language, std::to_string(number(GuestRandom())));
             if (attempt >= 100) candidate += std::to_string(number(GuestRandom()));
             if (!CheckNick(candidate) || EqualsNoCase(candidate, OldName)) continue;
             if (bindServer->FindConnByNick(candidate, ConnState::Resolving) != nullptr) continue;
             newNick = candidate;
         }
-        if (newNick.empty()) newNick = "Guest" + std::to_string(ConnIndex) + "x" + std::to_string(number(GuestRandom()));
+        if (newNick.empty())
+            newNick = "Guest" + std::to_string(ConnIndex) + "x" + std::to_string(number(GuestRandom()));
     }
     if (!Nick.empty()) SendLine(":" + uID(0) + " NICK " + newNick);
     if (State == ConnState::Free) return;

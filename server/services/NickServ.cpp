@@ -14,7 +14,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 constexpr int IdentifyTimer = 1;
 constexpr long IdentifyDeadlineMs = 15000;

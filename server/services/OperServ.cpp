@@ -8,7 +8,8 @@
 #include "server/irc/Numerics.h"
 #include "server/services/ServiceRouter.h"
 
-namespace {
+namespace
+{
 
 void RefuseNoPrivileges(IRCConnection& Conn)
 {

@@ -12,7 +12,8 @@
 
 #include <span>
 
-namespace {
+namespace
+{
 
 using ServiceAction = void (*)(IRCConnection&, const ServiceWords&);
 

@@ -13,7 +13,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 constexpr std::size_t MaxClientVersion = 32;
 

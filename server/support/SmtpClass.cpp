@@ -4,7 +4,8 @@
 #include "common/Text.h"
 #include "server/support/DateTexts.h"
 
-namespace {
+namespace
+{
 
 constexpr int TimeoutTimer = 1;
 // The first look comes a little after the silence limit, to give the connect its time.

@@ -12,7 +12,8 @@
 #include <string_view>
 
 // SmtpClass::State
-namespace SmtpConn {
+namespace SmtpConn
+{
 constexpr int Idle = 1;
 constexpr int Connecting = 2;
 constexpr int Connected = 3;
@@ -21,7 +22,8 @@ constexpr int Closing = 10; // QUIT sent, the relay is expected to close
 } // namespace SmtpConn
 
 // SmtpClass::smtpState, the step of the dialogue
-namespace SmtpStep {
+namespace SmtpStep
+{
 constexpr int None = 0;
 constexpr int HeloSent = 1;
 constexpr int MailFromSent = 2;
@@ -29,7 +31,8 @@ constexpr int RcptToSent = 3;
 constexpr int DataSent = 4;
 } // namespace SmtpStep
 
-class SmtpClass final : public TimerOwner {
+class SmtpClass final : public TimerOwner
+{
 public:
     SmtpClass();
     ~SmtpClass();

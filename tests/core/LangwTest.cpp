@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 // A fresh directory per test, filled with the language files the test writes.
-class LangwTest : public ::testing::Test {
+class LangwTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

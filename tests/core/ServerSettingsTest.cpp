@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 TEST(ServerSettings, EmptyDatabaseGivesTheDefaults)
 {
@@ -84,7 +85,8 @@ TEST(ServerSettings, NewPeakOfUsersIsStored)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 TEST(ServerSettings, ConnectCountIsWrittenAtMidnight)
 {

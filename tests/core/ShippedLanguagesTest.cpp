@@ -11,7 +11,8 @@
 #include <string>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 const std::string& RawText(int TextIndex, int LangIndex)
 {

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // With one connection and the default interval of 180 s, the tick runs every 30 s and a visit
 // falls on every 7th tick.
@@ -17,7 +18,8 @@ constexpr std::int64_t TickMs = 30000;
 
 void AdvanceTicks(InProcessServer& server, int Ticks)
 {
-    for (int i = 0; i < Ticks; ++i) server.Advance(TickMs);
+    for (int i = 0; i < Ticks; ++i)
+        server.Advance(TickMs);
 }
 
 TEST(KeepAlive, AnsweredPingsKeepTheConnectionThroughSeveralRounds)
@@ -61,8 +63,8 @@ TEST(KeepAlive, UnregisteredConnectionIsClosedAtItsThirdVisit)
 
 struct FloodCase {
     const char* Name;
-    std::int64_t GapMs;  // between consecutive lines
-    int Lines;           // after the line that resets the count
+    std::int64_t GapMs; // between consecutive lines
+    int Lines;          // after the line that resets the count
     bool Closed;
 };
 
@@ -96,7 +98,8 @@ TEST(FloodLimit, WithoutFactorTheHardLimitIs1024)
     TestClient ann = server.RegisteredClient("Ann");
     server.Advance(2000);
     std::string burst = "PING :reset\r\n";
-    for (int i = 0; i < 1023; ++i) burst += "PING :x\r\n";
+    for (int i = 0; i < 1023; ++i)
+        burst += "PING :x\r\n";
     ann.SendRaw(burst);
     ann.Sync(5000); // the barrier is the 1024th quick line: still allowed
     EXPECT_FALSE(ann.Closed());

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Records the events of one socket in the order they came; data is read as it arrives.
 struct EventLog {

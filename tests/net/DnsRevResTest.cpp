@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Every answer any client got, in the order they came: client name "=" host name.
 std::vector<std::string> Answers;
@@ -37,7 +38,8 @@ struct Client final : LookupClient {
 
 // A resolver the test controls: it notes every address it is asked for and, while its gate is
 // shut, keeps the worker inside the call, as a slow name server would.
-class GatedResolver {
+class GatedResolver
+{
 public:
     std::map<std::string, std::string> Names;
 
@@ -83,7 +85,8 @@ private:
     std::vector<std::string> Asked;
 };
 
-class DnsRevResTest : public ::testing::Test {
+class DnsRevResTest : public ::testing::Test
+{
 protected:
     GatedResolver Resolver;
 

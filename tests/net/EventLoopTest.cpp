@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct CallbackWatcher final : Watcher {
     std::function<void()> Handler;

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Every expiry of every owner, in the order they ran: owner name, timer id and the fake time.
 std::vector<std::string> Expiries;
@@ -29,7 +30,8 @@ struct RecordingOwner final : TimerOwner {
     }
 };
 
-class SelfTimerTest : public ::testing::Test {
+class SelfTimerTest : public ::testing::Test
+{
 protected:
     FakeClock Fake;
     void SetUp() override

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <string>
 
-namespace {
+namespace
+{
 
 struct ErrorTextCase {
     int Number;

@@ -14,7 +14,8 @@
 #include <set>
 #include <thread>
 
-namespace {
+namespace
+{
 
 int RunKdbCheck(const std::string& File, const std::string& Output)
 {
@@ -45,7 +46,8 @@ TEST(CrashSafety, KilledServerLeavesEveryAcknowledgedRegistration)
             burst += "NICK " + nick + "\r\nREG secret" + std::to_string(i) + " " + nick + "@example.com\r\n";
         }
         client.SendRaw(burst);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 120)(random)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(5, 120)(random)));
         server.Kill();
         // What the server sent before it died is still in our socket: each NICK line names the
         // current nick, each registration notice acknowledges it.
@@ -57,10 +59,12 @@ TEST(CrashSafety, KilledServerLeavesEveryAcknowledgedRegistration)
                 acknowledged.insert(current);
         }
         const std::string file = server.Dir().File("KorvaneIRCD.kdb");
-        EXPECT_EQ(RunKdbCheck(file, server.Dir().File("kdbcheck.out")), 0) << server.Dir().Read("kdbcheck.out");
+        EXPECT_EQ(RunKdbCheck(file, server.Dir().File("kdbcheck.out")), 0)
+            << server.Dir().Read("kdbcheck.out");
         KvDataBase db;
         ASSERT_TRUE(db.OpenDataBase(file)) << db.OpenFailureText;
-        for (const std::string& nick : acknowledged) EXPECT_GT(db.GetUserID(nick), 0) << nick;
+        for (const std::string& nick : acknowledged)
+            EXPECT_GT(db.GetUserID(nick), 0) << nick;
         db.CloseDataBase();
     }
     EXPECT_FALSE(acknowledged.empty());

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class Limits : public ::testing::Test {
+class Limits : public ::testing::Test
+{
 protected:
     TestServer Server;
 };
@@ -37,7 +39,8 @@ TEST_F(Limits, MalformedInputNeverHurtsTheServer)
 {
     TestClient ann = Registered("Ann", Server.Port());
     std::string tokens = "PRIVMSG";
-    for (int i = 0; i < 300; ++i) tokens += " t" + std::to_string(i);
+    for (int i = 0; i < 300; ++i)
+        tokens += " t" + std::to_string(i);
     const std::string inputs[] = {
         "\r\n",
         "\r\r\r\n",
@@ -49,7 +52,8 @@ TEST_F(Limits, MalformedInputNeverHurtsTheServer)
         "MODE\r\nJOIN\r\nJOIN ,,,,\r\nPART\r\nKICK\r\nTOPIC\r\nNICK\r\nNICK :\r\nUSER\r\nPASS\r\nPONG\r\n",
         "PRIVMSG\r\nPRIVMSG :\r\nNOTICE x\r\nNS\r\nOS\r\nCS\r\nMS\r\nWATCH +\r\nLANGUAGE\r\nNAMES\r\n",
     };
-    for (const std::string& input : inputs) ann.SendRaw(input);
+    for (const std::string& input : inputs)
+        ann.SendRaw(input);
     ann.Sync(5000);
     // Another client still registers: the server is alive and well.
     TestClient bob = Registered("Bob", Server.Port());
@@ -61,7 +65,8 @@ TEST(LimitsFlood, BurstBeyondTheFloodFactorCloses)
     TestServer server({{GlobalSlot::AutoFloodKill, "5"}});
     TestClient ann = Registered("Ann", server.Port());
     std::string burst;
-    for (int i = 0; i < 40; ++i) burst += "PING :x\r\n";
+    for (int i = 0; i < 40; ++i)
+        burst += "PING :x\r\n";
     ann.SendRaw(burst);
     EXPECT_NE(ann.Expect("ERROR :").find(" Flooding"), std::string::npos);
     EXPECT_TRUE(ann.WaitClosed());
@@ -74,7 +79,8 @@ TEST(LimitsClones, FourthConnectionFromOneAddressIsRefused)
     TestClient second = Registered("Two", server.Port());
     TestClient third = Registered("Three", server.Port());
     TestClient fourth(server.Port());
-    EXPECT_EQ(fourth.ExpectNext("ERROR :"), "ERROR :" + Text(TextClosingLink) + " " + Text(TextTooManyClones, "2"));
+    EXPECT_EQ(fourth.ExpectNext("ERROR :"),
+              "ERROR :" + Text(TextClosingLink) + " " + Text(TextTooManyClones, "2"));
     EXPECT_TRUE(fourth.WaitClosed());
     // The refused one took no place: after one leaves, a new one is welcome again.
     third.Send("QUIT :bye");
@@ -88,7 +94,8 @@ TEST_F(Limits, QuitClosesWithoutErrorLine)
     TestClient ann = Registered("Ann", Server.Port());
     ann.Send("QUIT :see you");
     EXPECT_TRUE(ann.WaitClosed());
-    for (const std::string& line : ann.Seen) EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
+    for (const std::string& line : ann.Seen)
+        EXPECT_EQ(line.find("ERROR"), std::string::npos) << line;
 }
 
 } // namespace

@@ -15,7 +15,8 @@
 #include <cstdlib>
 #include <sys/wait.h>
 
-namespace {
+namespace
+{
 
 bool AnyContains(const std::vector<std::string>& Lines, std::string_view Part)
 {

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // Texts as the server will send them: the same language file, loaded here.
-class Registration : public ::testing::Test {
+class Registration : public ::testing::Test
+{
 protected:
     TestServer Server;
 };
@@ -32,17 +34,21 @@ TEST_F(Registration, WelcomeBurstIsExact)
     EXPECT_EQ(ann.ExpectNext(" 002 "), head + "002 Ann :" + Text(TextYourHost, name, KORV_VERSION));
     ann.ExpectNext(" 003 Ann :");
     EXPECT_EQ(ann.ExpectNext(" 004 "), head + "004 Ann " + name + " " + KORV_VERSION + " * byxqaohv");
-    EXPECT_EQ(ann.ExpectNext(" 005 "), head + "005 Ann ELIST=MUT LANGUAGE=1,EN MAXCHANNELS=32 MAXBANS=64 "
-                                              "NICKLEN=30 TOPICLEN=512 KICKLEN=256 MAXTARGETS=1 AWAYLEN=32 :" +
-                                              Text(TextSupported));
-    EXPECT_EQ(ann.ExpectNext(" 005 "), head + "005 Ann WATCH=120 MODES=8 CHANTYPES=#& PREFIX=(yxqaohv)~&*!@%+ "
-                                              "CHANMODES=b,k,psnim NETWORK=Korvane CASEMAPPING=ascii :" +
-                                              Text(TextSupported));
+    EXPECT_EQ(ann.ExpectNext(" 005 "), head +
+                                           "005 Ann ELIST=MUT LANGUAGE=1,EN MAXCHANNELS=32 MAXBANS=64 "
+                                           "NICKLEN=30 TOPICLEN=512 KICKLEN=256 MAXTARGETS=1 AWAYLEN=32 :" +
+                                           Text(TextSupported));
+    EXPECT_EQ(ann.ExpectNext(" 005 "), head +
+                                           "005 Ann WATCH=120 MODES=8 CHANTYPES=#& PREFIX=(yxqaohv)~&*!@%+ "
+                                           "CHANMODES=b,k,psnim NETWORK=Korvane CASEMAPPING=ascii :" +
+                                           Text(TextSupported));
     EXPECT_EQ(ann.ExpectNext(" 251 "), head + "251 Ann :" + Text(TextUsersOnline, "1"));
     EXPECT_EQ(ann.ExpectNext(" 254 "), head + "254 Ann 0 :" + Text(TextChannelsFormed, "0"));
     EXPECT_EQ(ann.ExpectNext(" 375 "), head + "375 Ann :" + Text(TextMotdStart, name));
     // The fixture MOTD has two lines and no final line break.
-    EXPECT_EQ(ann.ExpectNext(" 372 "), head + "372 Ann :-" + Server.Dir().Read("MOTD.txt").substr(0, Server.Dir().Read("MOTD.txt").find("\r\n")));
+    EXPECT_EQ(ann.ExpectNext(" 372 "),
+              head + "372 Ann :-" +
+                  Server.Dir().Read("MOTD.txt").substr(0, Server.Dir().Read("MOTD.txt").find("\r\n")));
     ann.ExpectNext(" 372 ");
     EXPECT_EQ(ann.ExpectNext(" 376 "), head + "376 Ann :" + Text(TextMotdEnd));
     EXPECT_EQ(ann.ExpectNext(" MODE "), ":Ann MODE Ann +wx");
@@ -98,9 +104,17 @@ TEST_F(Registration, NickRules)
         bool Accepted;
     };
     const NickCase cases[] = {
-        {std::string(30, 'a'), true}, {std::string(31, 'a'), false}, {"Nick.Name", false},
-        {"ChanServ", false},          {"nIcKsErV", false},           {"[Foo]", true},
-        {"x-y_z", true},              {"9lives", true},              {"a\xA7" "b", false},
+        {std::string(30, 'a'), true},
+        {std::string(31, 'a'), false},
+        {"Nick.Name", false},
+        {"ChanServ", false},
+        {"nIcKsErV", false},
+        {"[Foo]", true},
+        {"x-y_z", true},
+        {"9lives", true},
+        {"a\xA7"
+         "b",
+         false},
     };
     for (const NickCase& c : cases) {
         SCOPED_TRACE(c.Nick);
@@ -172,7 +186,8 @@ TEST(RegistrationPassword, PasswordPaths)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 // Clients that open with capability negotiation get an empty list and still register.
 TEST(RegistrationCapabilities, NegotiationIsAnsweredAndDeclined)

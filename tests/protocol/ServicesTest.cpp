@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // The next line must be a notice from Service to Nick with exactly this text.
 void ExpectNotice(TestClient& Client, std::string_view Service, std::string_view Nick,

@@ -6,14 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 TEST(Startup, LoginFileNamesPortAndKeyAndIsPrivate)
 {
@@ -26,7 +27,8 @@ TEST(Startup, LoginFileNamesPortAndKeyAndIsPrivate)
     EXPECT_TRUE(std::regex_match(server.LoginLine(2), std::regex("([1-9A-F][0-9A-F]{0,5}|0){2}")))
         << server.LoginLine(2);
     EXPECT_EQ(server.LoginLine(3), ""); // no server password
-    struct stat info {};
+    struct stat info {
+    };
     ASSERT_EQ(stat(server.Dir().File("Login.dat").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
@@ -41,7 +43,8 @@ TEST(Startup, BusyPortMovesToTheNextOne)
     int port = 0;
     for (int candidate = 41000; candidate < 42000; candidate += 13) {
         address.sin_port = htons(static_cast<std::uint16_t>(candidate));
-        if (bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 && listen(holder, 1) == 0) {
+        if (bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            listen(holder, 1) == 0) {
             port = candidate;
             break;
         }
@@ -90,7 +93,8 @@ TEST(Startup, SighupReloadsTheMessageOfTheDay)
         TestClient ann = Registered("Ann" + std::to_string(attempt), server.Port());
         bool fresh = false;
         for (const std::string& line : ann.Seen)
-            if (line.find(" 372 ") != std::string::npos && line.find(":-Fresh news") != std::string::npos) fresh = true;
+            if (line.find(" 372 ") != std::string::npos && line.find(":-Fresh news") != std::string::npos)
+                fresh = true;
         if (fresh) return;
     }
     ADD_FAILURE() << "the new message of the day never arrived";

@@ -11,7 +11,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 bool AnyContains(const std::vector<std::string>& Lines, std::string_view Text)
 {

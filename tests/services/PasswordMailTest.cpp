@@ -17,7 +17,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::int64_t RealMs()
 {

@@ -12,7 +12,8 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct CutCase {
     std::string_view Text;

@@ -17,11 +17,13 @@ __attribute__((weak)) std::string MailDate()
     return "Thu, 1 Jan 1970 00:00:00 +0000";
 }
 
-namespace {
+namespace
+{
 
 // An SMTP relay on loopback, driven by the same loop: it answers each command, records every
 // line the client sent (commands and message alike) and closes after QUIT.
-class FakeRelay {
+class FakeRelay
+{
 public:
     CSocket Listener;
     CSocket Conn;
@@ -118,7 +120,8 @@ const std::vector<std::string> GreetingToData = {
     "DATA",
 };
 
-class SmtpClassTest : public ::testing::Test {
+class SmtpClassTest : public ::testing::Test
+{
 protected:
     FakeClock Fake;
     FakeRelay Relay;
@@ -265,7 +268,8 @@ TEST_F(SmtpClassTest, WrappedTickCountStartsTheSilenceAfresh)
     SendPasswordMail();
     ASSERT_TRUE(RunLoopUntil([&] { return Relay.Connections == 1; }));
     Advance(8000); // wrapped: the silence counts from here
-    for (int look = 0; look < 3; ++look) Advance(2000);
+    for (int look = 0; look < 3; ++look)
+        Advance(2000);
     Advance(1999);
     EXPECT_TRUE(Events.empty());
     Advance(1);

@@ -13,7 +13,8 @@
 
 class IRCServer;
 
-class InProcessServer {
+class InProcessServer
+{
 public:
     explicit InProcessServer(const std::map<int, std::string>& Slots = {});
     ~InProcessServer();

@@ -24,7 +24,8 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 std::int64_t NowMs()
 {
@@ -39,7 +40,8 @@ void CopyFolder(const fs::path& From, const fs::path& To)
     if (!fs::is_directory(From, ec)) return;
     for (const auto& entry : fs::directory_iterator(From))
         if (entry.is_regular_file())
-            fs::copy_file(entry.path(), To / entry.path().filename(), fs::copy_options::overwrite_existing, ec);
+            fs::copy_file(entry.path(), To / entry.path().filename(), fs::copy_options::overwrite_existing,
+                          ec);
 }
 
 int PickPort()
@@ -91,7 +93,8 @@ void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slo
     if (Slots.empty()) return;
     KvDataBase db;
     ASSERT_TRUE(db.OpenDataBase(Dir + "/KorvaneIRCD.kdb")) << db.OpenFailureText;
-    for (const auto& [slot, value] : Slots) db.SetGlobalVal(slot, value);
+    for (const auto& [slot, value] : Slots)
+        db.SetGlobalVal(slot, value);
     db.CloseDataBase();
 }
 
@@ -326,7 +329,8 @@ std::string TestClient::Expect(std::string_view Text, int TimeoutMs)
         if (line->find(Text) != std::string::npos) return *line;
     }
     std::string seen;
-    for (std::size_t i = Seen.size() > 12 ? Seen.size() - 12 : 0; i < Seen.size(); ++i) seen += "\n  " + Seen[i];
+    for (std::size_t i = Seen.size() > 12 ? Seen.size() - 12 : 0; i < Seen.size(); ++i)
+        seen += "\n  " + Seen[i];
     ADD_FAILURE() << "no line containing \"" << Text << "\"" << (PeerClosed ? " (connection closed)" : "")
                   << "; last lines:" << seen;
     return "";
@@ -363,7 +367,8 @@ std::vector<std::string> TestClient::Sync(int TimeoutMs)
 bool TestClient::WaitClosed(int TimeoutMs)
 {
     const std::int64_t deadline = NowMs() + TimeoutMs;
-    while (!PeerClosed && NowMs() < deadline) ReadLine(static_cast<int>(std::max<std::int64_t>(deadline - NowMs(), 0)));
+    while (!PeerClosed && NowMs() < deadline)
+        ReadLine(static_cast<int>(std::max<std::int64_t>(deadline - NowMs(), 0)));
     return PeerClosed;
 }
 

@@ -12,7 +12,8 @@
 
 // A fresh program directory with the test fixtures (language file, Rank.cfg, MOTD.txt).
 // Kept when the test failed, so its log can be read; removed otherwise.
-class TestDir {
+class TestDir
+{
 public:
     TestDir();
     ~TestDir();
@@ -31,7 +32,8 @@ private:
 void WriteSettings(const std::string& Dir, const std::map<int, std::string>& Slots);
 
 // The real KorvaneIRCD binary, started with --dir, --port and --no-tray.
-class TestServer {
+class TestServer
+{
 public:
     // RequestedPort is passed with --port; 0 picks a random one.
     explicit TestServer(const std::map<int, std::string>& Slots = {}, int RequestedPort = 0);
@@ -60,7 +62,8 @@ private:
     int Requested = 0;
 };
 
-class TestClient {
+class TestClient
+{
 public:
     TestClient() = default;
     TestClient(std::string_view Nick, int Port);
@@ -73,7 +76,7 @@ public:
     std::function<void()> Pump;
 
     bool Connect(int Port);
-    void Send(std::string_view Line);  // appends CR LF
+    void Send(std::string_view Line); // appends CR LF
     void SendRaw(std::string_view Bytes);
     void Close();
 
