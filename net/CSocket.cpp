@@ -104,13 +104,8 @@ void CSocket::Connect(std::string_view HOST, long Port)
         Disconnect();
         return;
     }
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        ReportSystemError("CSocket socket");
-        Disconnect();
-        return;
-    }
-    SocketHandle = fd;
+    if (!OpenSocket()) return;
+    const int fd = SocketHandle;
     // Closing resets the connection at once instead of lingering over unsent data.
     if (SetLinger(fd, 1, 0) != 0) {
         Disconnect();
@@ -137,6 +132,18 @@ void CSocket::Connect(std::string_view HOST, long Port)
     Disconnect();
 }
 
+bool CSocket::OpenSocket()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        ReportSystemError("CSocket socket");
+        Disconnect();
+        return false;
+    }
+    SocketHandle = fd;
+    return true;
+}
+
 void CSocket::Listen()
 {
     if (SocketHandle != 0) Disconnect();
@@ -155,13 +162,8 @@ void CSocket::Listen()
         return;
     }
 
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        ReportSystemError("CSocket socket");
-        Disconnect();
-        return;
-    }
-    SocketHandle = fd;
+    if (!OpenSocket()) return;
+    const int fd = SocketHandle;
     // A restarted server can take its port again while old connections sit in TIME_WAIT.
     const int reuse = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0 ||

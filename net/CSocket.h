@@ -60,6 +60,8 @@ public:
     void OnReady(std::uint32_t Events) override;
 
 private:
+    // A new non-blocking IPv4 stream socket as SocketHandle; false (and closed) when refused.
+    bool OpenSocket();
     // Lives on the stack of OnReady: a handler may destroy this socket, and the destructor marks
     // every pass still running on it as over.
     struct LifeGuard {
