@@ -10,11 +10,8 @@
 namespace
 {
 
-class Away : public ::testing::Test
+class Away : public ServerTest
 {
-protected:
-    TestServer Server;
-    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
 };
 
 TEST_F(Away, BusyThenSleepGivesOneLinePerChannelRemovingXAndAddingY)

@@ -9,7 +9,6 @@
 #include <string_view>
 #include <vector>
 
-// A text as the server sends it: the fixture's language file, loaded here as well.
 // Joins and waits for the end of the NAMES reply, which ends a successful JOIN.
 inline void JoinDone(TestClient& Client, std::string_view Channel)
 {

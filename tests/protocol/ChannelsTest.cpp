@@ -11,11 +11,8 @@
 namespace
 {
 
-class Channels : public ::testing::Test
+class Channels : public ServerTest
 {
-protected:
-    TestServer Server;
-    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
 };
 
 TEST_F(Channels, FirstJoinerBecomesOperatorSilentlyAndNamesShowsIt)

@@ -8,11 +8,8 @@
 namespace
 {
 
-class Messages : public ::testing::Test
+class Messages : public ServerTest
 {
-protected:
-    TestServer Server;
-    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
 };
 
 TEST_F(Messages, MissingTargetOrTextIsAnsweredForBothCommands)

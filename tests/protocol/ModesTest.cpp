@@ -15,11 +15,8 @@
 namespace
 {
 
-class Modes : public ::testing::Test
+class Modes : public ServerTest
 {
-protected:
-    TestServer Server;
-    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
 };
 
 // The line a member receives for a change by Ann, without her source.

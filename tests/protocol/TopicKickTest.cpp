@@ -8,11 +8,8 @@
 namespace
 {
 
-class TopicKick : public ::testing::Test
+class TopicKick : public ServerTest
 {
-protected:
-    TestServer Server;
-    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
 };
 
 TEST_F(TopicKick, QueryOfAChannelWithoutTopicIsTheBareLine)

@@ -1,6 +1,8 @@
 #pragma once
 // Test harness: a real server in a fresh program directory, and line-oriented IRC clients.
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <map>
@@ -110,3 +112,11 @@ std::string Text(int Index, std::string_view P1 = "", std::string_view P2 = "");
 
 // Registers a client on the port; fails the test when registration does not complete.
 TestClient Registered(std::string_view Nick, int Port);
+
+// A fixture with one real server per test and registered clients on demand.
+class ServerTest : public ::testing::Test
+{
+protected:
+    TestServer Server;
+    TestClient Client(std::string_view Nick) { return Registered(Nick, Server.Port()); }
+};
